@@ -1,0 +1,4 @@
+#!/usr/bin/env bash
+# Tag reading of 10,000 small files per view, and in-place versus rewrite on a 50 MB file.
+set -euo pipefail
+"$1/bench/bench_mp3id" "${TMPDIR:-/tmp}/morvik-bench-mp3id" 10000 50

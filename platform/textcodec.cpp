@@ -1,0 +1,163 @@
+#include "platform/textcodec.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <iconv.h>
+
+namespace morvik {
+namespace {
+
+// One conversion descriptor per direction and thread, opened on first use.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : m_cd(::iconv_open(to, from)) {}
+    ~Converter()
+    {
+        if (m_cd != reinterpret_cast<iconv_t>(-1))
+            ::iconv_close(m_cd);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    bool usable() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts all of `in`; on an invalid or unconvertible sequence stops
+    // and reports how many input bytes were consumed.
+    bool convert(std::string_view in, std::string& out, std::size_t* consumed)
+    {
+        out.clear();
+        ::iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+        char* src = const_cast<char*>(in.data());
+        std::size_t srcLeft = in.size();
+        char buffer[1024];
+        while (true) {
+            char* dst = buffer;
+            std::size_t dstLeft = sizeof buffer;
+            const std::size_t r = ::iconv(m_cd, srcLeft ? &src : nullptr, &srcLeft, &dst, &dstLeft);
+            out.append(buffer, sizeof buffer - dstLeft);
+            if (r != static_cast<std::size_t>(-1)) {
+                if (srcLeft == 0)
+                    break;
+                continue;
+            }
+            if (errno == E2BIG)
+                continue;
+            *consumed = in.size() - srcLeft;
+            return false;
+        }
+        *consumed = in.size();
+        return true;
+    }
+
+private:
+    iconv_t m_cd;
+};
+
+Converter& cp932ToUtf8Converter()
+{
+    thread_local Converter c("UTF-8", "CP932");
+    return c;
+}
+
+Converter& utf8ToCp932Converter()
+{
+    thread_local Converter c("CP932", "UTF-8");
+    return c;
+}
+
+std::size_t utf8SequenceLength(unsigned char lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if ((lead & 0xE0) == 0xC0)
+        return 2;
+    if ((lead & 0xF0) == 0xE0)
+        return 3;
+    if ((lead & 0xF8) == 0xF0)
+        return 4;
+    return 1;
+}
+
+void appendUtf8(std::string& out, std::uint32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+} // namespace
+
+std::optional<std::string> cp932ToUtf8(std::string_view bytes)
+{
+    Converter& c = cp932ToUtf8Converter();
+    std::string out;
+    std::size_t consumed = 0;
+    if (!c.usable() || !c.convert(bytes, out, &consumed))
+        return std::nullopt;
+    return out;
+}
+
+Cp932Encoding utf8ToCp932(std::string_view utf8)
+{
+    Converter& c = utf8ToCp932Converter();
+    Cp932Encoding result;
+    std::size_t consumed = 0;
+    if (!c.usable()) {
+        result.badCharacter = utf8.substr(0, 1);
+        return result;
+    }
+    if (c.convert(utf8, result.bytes, &consumed)) {
+        result.ok = true;
+        return result;
+    }
+    if (consumed < utf8.size()) {
+        const std::size_t left = utf8.size() - consumed;
+        const std::size_t length = utf8SequenceLength(static_cast<unsigned char>(utf8[consumed]));
+        result.badCharacter.assign(utf8.data() + consumed, length < left ? length : left);
+    }
+    result.bytes.clear();
+    return result;
+}
+
+std::string utf16ToCp932(std::string_view bytes, bool bigEndian)
+{
+    std::string out;
+    const auto unit = [&](std::size_t i) -> std::uint32_t {
+        const auto a = static_cast<unsigned char>(bytes[i]);
+        const auto b = static_cast<unsigned char>(bytes[i + 1]);
+        return bigEndian ? (a << 8 | b) : (b << 8 | a);
+    };
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        std::uint32_t cp = unit(i);
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < bytes.size()) {
+            const std::uint32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (cp >= 0xD800 && cp <= 0xDFFF) {
+            out += '?';
+            continue;
+        }
+        std::string utf8;
+        appendUtf8(utf8, cp);
+        const Cp932Encoding enc = utf8ToCp932(utf8);
+        out += enc.ok ? enc.bytes : std::string("?");
+    }
+    return out;
+}
+
+} // namespace morvik

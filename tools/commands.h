@@ -1,0 +1,19 @@
+// The commands of morvik-cli. Each takes the arguments after its name and
+// returns the process exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace morvik::cli {
+
+using Args = std::vector<std::string>;
+
+int cmdRead(const Args& args);
+int cmdWrite(const Args& args);
+
+// Escapes raw bytes for one line of output: backslash, tab, line feed and
+// carriage return as \\ \t \n \r, other bytes below 0x20 or from 0x7F as \xhh.
+std::string escapeBytes(const std::string& bytes);
+
+} // namespace morvik::cli

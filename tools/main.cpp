@@ -1,0 +1,46 @@
+#include "tools/commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* usage;
+    int (*run)(const morvik::cli::Args&);
+};
+
+const Command kCommands[] = {
+    {"read", "read [--v1|--v2] FILE...\n"
+             "    one line per file: path, has-tag, title, artist, album, year,\n"
+             "    comment, track, genre, tag position (tab-separated, escaped)",
+     morvik::cli::cmdRead},
+    {"write", "write [--v1|--v2] [--keep-date] FILE TITLE ARTIST ALBUM YEAR COMMENT TRACK GENRE\n"
+              "    writes the tag of the view (bytes as given)",
+     morvik::cli::cmdWrite},
+};
+
+void printHelp(std::FILE* out)
+{
+    std::fprintf(out, "usage: morvik-cli COMMAND [ARGS]\n\ncommands:\n");
+    for (const Command& c : kCommands)
+        std::fprintf(out, "  %s\n", c.usage);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+        printHelp(stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    for (const Command& c : kCommands) {
+        if (std::strcmp(argv[1], c.name) == 0)
+            return c.run(morvik::cli::Args(argv + 2, argv + argc));
+    }
+    std::fprintf(stderr, "morvik-cli: unknown command '%s'\n", argv[1]);
+    printHelp(stderr);
+    return 2;
+}
