@@ -21,11 +21,11 @@ build: deps
 run: build
 	@scripts/run-editor.sh $(BUILD)
 
-# Every test: the normal build (with the window), the ASan+UBSan build of the
-# libraries without a window, the TSan build of the threaded code, and a short
-# run of every fuzz target over its seeds.
+# Every test: a short run of every fuzz target over its seeds, the TSan build
+# of the threaded code, the ASan+UBSan build of the libraries without a
+# window, and last the normal build (with the window) and all its tests.
 test: deps
-	$(MAKE) test-main test-asan test-tsan test-fuzz
+	$(MAKE) --no-print-directory test-fuzz test-tsan test-asan test-main
 
 test-main:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVIK_WERROR=$(WERROR)

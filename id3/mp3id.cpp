@@ -334,14 +334,24 @@ void TMP3id::WriteTag(bool hasTag, const std::string& title, const std::string& 
     const bool positioned = m_file->seek(tagPosition);
     const Fields f{title, artist, album, year, comment, track, genre};
     if (m_view == TTagView::ID3v1) {
-        // A record said to be there but with no valid position would be
-        // written over the audio at the start of the file.
-        if (hasTag && !positioned)
-            fail("the ID3v1 tag position is not valid", 0);
+        // The record is updated where it was found; if the file no longer
+        // has "TAG" there (it changed since it was read, or the position
+        // did not fit), writing would overwrite audio.
+        if (hasTag && !(positioned && tagBytesBefore(tagPosition)))
+            fail("no ID3v1 tag at the position read before", 0);
+        m_file->seek(tagPosition);
         writeId3v1(hasTag, f);
     }
     else if (m_view == TTagView::ID3v2)
         writeId3v2(f);
+}
+
+bool TMP3id::tagBytesBefore(std::int64_t position)
+{
+    char magic[3] = {};
+    std::size_t got = 0;
+    return position >= 3 && m_file->readAt(position - 3, magic, 3, &got) && got == 3 &&
+           std::memcmp(magic, "TAG", 3) == 0;
 }
 
 void TMP3id::writeId3v1(bool hasTag, const Fields& f)

@@ -81,6 +81,7 @@ private:
 
     bool readId3v1();
     bool readId3v2();
+    bool tagBytesBefore(std::int64_t position);
     void writeId3v1(bool hasTag, const Fields& f);
     void writeId3v2(const Fields& f);
     void rewriteWithTag(const std::string& tag, std::int64_t oldTagEnd);

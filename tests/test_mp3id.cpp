@@ -272,6 +272,22 @@ TEST(WriteTag, RefusesABadTrackBeforeWritingInBothViews)
     }
 }
 
+TEST(Id3v1Write, RefusesARecordThatIsNoLongerWhereItWasRead)
+{
+    TempDir dir;
+    const std::string path = dir.file("a.mp3");
+    writeFile(path, kAudio + v1Record("Old", 0x20, 0x20, 0));
+    const ReadResult before = readTag(path, TTagView::ID3v1);
+    // Another program rewrote the file after it was listed.
+    const std::string changed = "xyz" + kAudio + v1Record("Old", 0x20, 0x20, 0);
+    writeFile(path, changed);
+    TMP3id tag(TTagView::ID3v1, false);
+    tag.Open(path, 2);
+    EXPECT_THROW(tag.WriteTag(true, "New", "", "", "", "", "", "", before.position), TTagWriteError);
+    tag.Close();
+    EXPECT_EQ(readFile(path), changed);
+}
+
 TEST(Id3v2Write, NewTagIsByteExact)
 {
     Texts t;
