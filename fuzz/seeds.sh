@@ -10,4 +10,40 @@ case "$target" in
     { head -c 300 /dev/zero; printf 'TAG'; head -c 122 /dev/zero | tr '\0' 'a'; printf '\x00\x05\x11'; } > "$dir/v1"
     printf 'ID3\x04\x00\x10\x00\x00\x00\x05abcde3DI' > "$dir/v24footer"
     ;;
+  fuzz_mp3info)
+    # First byte: bit 0 seekable, bits 1-2 the reader's capacity.
+    v1() { printf 'TAG'; head -c 122 /dev/zero | tr '\0' 'a'; printf '\x00\x05\x11'; }
+    frames() { printf '\xff\xfb\x90\x64'; head -c 200 /dev/zero | tr '\0' 'U'; }
+    { printf '\x01ID3\x03\x00\x40\x00\x00\x00\x33\x00\x00\x00\x06\x00\x00\x00\x00\x00\x00'
+      printf 'TIT2\x00\x00\x00\x09\x00\x00\x01\xff\xfe\xc6\x30\xb9\x30\x00\x00'
+      printf 'COMM\x00\x00\x00\x08\x00\x00\x00eng\x00hi!'; head -c 4 /dev/zero
+      frames; printf 'LYRICSBEGININD0000210LYR00003abc000032LYRICS200'; v1; } > "$dir/id3v23"
+    { printf '\x07ID3\x04\x00\x00\x00\x00\x00\x05abcde'; frames; printf 'LYRICSBEGINwordsLYRICSEND'; v1; } > "$dir/v24lyrics1"
+    { printf '\x01RIFF\x00\x00\x00\x00WAVEfmt \x10\x00\x00\x00'; head -c 16 /dev/zero
+      printf 'data\xcc\x00\x00\x00'; frames; printf 'LIST\x16\x00\x00\x00INFOINAM\x05\x00\x00\x00Name\x00\x00'; } > "$dir/riff"
+    { printf '\x03\x00\x08song.mp3'; head -c 55 /dev/zero; printf 'MPG3TVOD'; head -c 10 /dev/zero
+      printf '\x00\x00\x01\x4c\x00\x00\x00\x10'; head -c 37 /dev/zero; frames; v1; head -c 16 /dev/zero; } > "$dir/macbin"
+    ;;
+  fuzz_decoder)
+    # Byte 0 picks the first header, byte 1 the output channels, byte 2 the
+    # free-format length; then (2-byte length, frame bytes) chunks. The same
+    # bytes also run as a whole stream.
+    if command -v lame > /dev/null && command -v ffmpeg > /dev/null; then
+      tmp=$(mktemp -d)
+      ffmpeg -nostdin -loglevel error -f lavfi -i "sine=frequency=1000:duration=0.3" -ac 2 -ar 44100 "$tmp/s.wav"
+      lame --quiet -t -b 96 "$tmp/s.wav" "$tmp/a.mp3" && cp "$tmp/a.mp3" "$dir/mpeg1"
+      lame --quiet -t -m m -b 32 --resample 22.05 "$tmp/s.wav" "$tmp/b.mp3" && cp "$tmp/b.mp3" "$dir/lsf"
+      lame --quiet -V 5 --resample 8 "$tmp/s.wav" "$tmp/c.mp3" && cp "$tmp/c.mp3" "$dir/mpeg25-vbr"
+      if command -v twolame > /dev/null; then
+        twolame --quiet -m j -b 112 "$tmp/s.wav" "$tmp/d.mp2" && head -c 3000 "$tmp/d.mp2" > "$dir/layer2"
+      fi
+      { printf '\x00\x00\x20\x01\xa1'; head -c 417 "$tmp/a.mp3"; } > "$dir/chunked"
+      rm -rf "$tmp"
+    fi
+    printf '\x00\x00\x00\xff\xfb\x90\x64' > "$dir/header"
+    ;;
+  fuzz_profilefile)
+    printf '; settings\n[women]\ndefdir=/music\ntagv=2\nmovemsg=1\n\n[other]\nx=1\n' > "$dir/plain"
+    printf '[ WOMEN ]\r\n  DefDir =  /a b  \r\ngarbage\r\n=\r\n[women\r\n' > "$dir/crlf-garbage"
+    ;;
 esac
