@@ -1,0 +1,10 @@
+// The special-edit dialog; created once at start and reused.
+#pragma once
+
+#include <QDialog>
+
+class TForm4 : public QDialog {
+    Q_OBJECT
+public:
+    explicit TForm4(QWidget* parent = nullptr);
+};

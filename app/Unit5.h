@@ -1,0 +1,10 @@
+// The options dialog; created once at start and reused.
+#pragma once
+
+#include <QDialog>
+
+class TForm5 : public QDialog {
+    Q_OBJECT
+public:
+    explicit TForm5(QWidget* parent = nullptr);
+};

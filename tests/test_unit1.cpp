@@ -1,0 +1,746 @@
+#include "app/Unit1.h"
+
+#include "id3/mp3id.h"
+#include "platform/foldertree.h"
+#include "platform/profilefile.h"
+#include "platform/textcodec.h"
+#include "qttestapp.h"
+#include "testsupport.h"
+
+#include <QAbstractButton>
+#include <QFileSystemModel>
+#include <QTreeView>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace testsupport;
+
+namespace {
+
+struct Tag {
+    std::string title, artist, album, year, comment, track, genre;
+};
+
+Tag readTag(const std::string& path, TTagView view)
+{
+    TMP3id tag(view, false);
+    tag.Open(path, 0);
+    tag.ReadTag();
+    tag.Close();
+    return {tag.Title(), tag.Artist(), tag.Album(), tag.Year(), tag.Comment(), tag.Track(), tag.Genre()};
+}
+
+void writeTag(const std::string& path, TTagView view, const Tag& t)
+{
+    TMP3id reader(view, false);
+    reader.Open(path, 0);
+    const bool hasTag = reader.ReadTag();
+    reader.Close();
+    TMP3id writer(view, false);
+    writer.Open(path, 2);
+    writer.WriteTag(hasTag, t.title, t.artist, t.album, t.year, t.comment, t.track, t.genre, reader.TagPosition());
+    writer.Close();
+}
+
+Tag simpleTag(const std::string& title) { return {title, "Artist", "Album", "1999", "", "3", "Rock"}; }
+
+QString q(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+std::int64_t modificationTime(const std::string& path)
+{
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec);
+}
+
+void setModificationTime(const std::string& path, std::int64_t seconds)
+{
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+int activeAnswerers = 0;
+
+// Answers the next modal message box with the button whose text is `answer`
+// (the first button when `answer` is empty) and remembers what it showed.
+class BoxAnswerer {
+public:
+    explicit BoxAnswerer(QString answer) : m_answer(std::move(answer))
+    {
+        ++activeAnswerers;
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
+        m_timer.start(5);
+    }
+    ~BoxAnswerer() { --activeAnswerers; }
+    BoxAnswerer(const BoxAnswerer&) = delete;
+    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+    bool seen = false;
+    QString title, text;
+    QStringList buttons;
+
+private:
+    void poll()
+    {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        m_timer.stop();
+        seen = true;
+        title = box->windowTitle();
+        text = box->text();
+        QAbstractButton* chosen = nullptr;
+        for (QAbstractButton* button : box->buttons()) {
+            buttons << button->text();
+            if (!chosen && (m_answer.isEmpty() || button->text() == m_answer))
+                chosen = button;
+        }
+        if (chosen)
+            chosen->click();
+    }
+    QString m_answer;
+    QTimer m_timer;
+};
+
+const QString kYes = QStringLiteral("はい(&Y)");
+const QString kNo = QStringLiteral("いいえ(&N)");
+
+class Unit1Test : public ::testing::Test {
+protected:
+    // A box no test step expects fails the test and is closed, so the test
+    // cannot hang in it.
+    void SetUp() override
+    {
+        testApplication();
+        QObject::connect(&m_watchdog, &QTimer::timeout, [] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || activeAnswerers > 0)
+                return;
+            ADD_FAILURE() << "unexpected message box: " << box->text().toStdString();
+            box->reject();
+        });
+        m_watchdog.start(20);
+    }
+    QTimer m_watchdog;
+
+    std::string mp3(const std::string& name, const Tag* v1 = nullptr, const Tag* v2 = nullptr,
+                    const TempDir* dir = nullptr)
+    {
+        const std::string path = (dir ? *dir : music).file(name);
+        writeFile(path, toneMp3(0.1));
+        if (v1)
+            writeTag(path, TTagView::ID3v1, *v1);
+        if (v2)
+            writeTag(path, TTagView::ID3v2, *v2);
+        return path;
+    }
+
+    void writeIni(const std::string& lines)
+    {
+        writeFile(appDir.file("tag.ini"), "[women]\ndefdir=" + music.path() + "\n" + lines);
+    }
+
+    std::string ini() const { return readFile(appDir.file("tag.ini")); }
+
+    TForm1& start()
+    {
+        form = std::make_unique<TForm1>(q(appDir.path()));
+        form->show();
+        QApplication::processEvents();
+        return *form;
+    }
+
+    // Opens the cell editor on a cell and types a text, as the user does.
+    void typeInto(int col, int row, const QString& text)
+    {
+        TCtrlGrid* sg = form->sg;
+        sg->SetCurrentCell(col, row);
+        sg->editItem(sg->item(row - 1, col));
+        auto* editor = sg->findChild<QLineEdit*>();
+        ASSERT_NE(editor, nullptr);
+        editor->selectAll();
+        QTest::keyClicks(editor, text);
+        QTest::keyClick(editor, Qt::Key_Return);
+    }
+
+    std::vector<QString> column(int col) const
+    {
+        std::vector<QString> texts;
+        for (int row = 1; row <= form->Files.Count; ++row)
+            texts.push_back(form->sg->Cells(col, row));
+        return texts;
+    }
+
+    TempDir appDir;
+    TempDir music;
+    std::unique_ptr<TForm1> form;
+};
+
+TEST_F(Unit1Test, StartsWithoutIniInTheExecutableFolderWithDefaults)
+{
+    TForm1& f = start();
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("MP3 タグエディター\u3000「Morvik」 ver2.03"));
+    EXPECT_EQ(f.dl->Directory(), q(appDir.path()));
+    EXPECT_TRUE(f.v1btn->isChecked());
+    EXPECT_FALSE(f.v2btn->isChecked());
+    EXPECT_FALSE(f.KeepDate);
+    EXPECT_FALSE(f.AutoFit);
+    EXPECT_EQ(f.Files.Count, 0);
+    const QString titles[] = {"ファイル名", "曲名", "アーティスト名", "アルバム名", "年", "コメント", "トラック番号", "ジャンル"};
+    for (int col = 0; col < 8; ++col)
+        EXPECT_EQ(f.sg->Cells(col, 0), titles[col]);
+    // The folder selected at start is the first setting written.
+    EXPECT_EQ(ini(), "[women]\ndefdir=" + appDir.path() + "\n");
+
+    QStringList hints;
+    for (QAction* action : f.ToolBar1->actions()) {
+        if (!action->isSeparator())
+            hints << action->toolTip();
+    }
+    EXPECT_EQ(hints, QStringList({"編集反映(CTL+S)", "戻る", "最新の情報に更新(F5)", "コピー(CTL+S)",
+                                  "切り取り(CTL+X)", "貼り付け(CTL+P)", "削除(CTL+DEL)", "ID3v1を表示/編集",
+                                  "ID3v2を表示/編集", "再生", "停止", "一時停止", "前へ", "次へ"}));
+    EXPECT_EQ(f.Apply1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    EXPECT_EQ(f.Refresh1->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(f.pb->palette().color(QPalette::Highlight), QColor(64, 64, 255));
+}
+
+TEST_F(Unit1Test, TagvOtherThanOneStartsInTheId3v2View)
+{
+    const Tag v1 = simpleTag("title-v1");
+    const Tag v2 = simpleTag("title-v2");
+    mp3("both.mp3", &v1, &v2);
+    const std::pair<const char*, bool> cases[] = {{"5", false}, {"2", false}, {"abc", false},
+                                                  {"1", true},  {" 1 ", true}, {"0", false}};
+    for (const auto& [tagv, showsV1] : cases) {
+        writeIni(std::string("TagV=") + tagv + "\n");
+        TForm1& f = start();
+        EXPECT_EQ(f.v1btn->isChecked(), showsV1) << tagv;
+        EXPECT_EQ(f.v2btn->isChecked(), !showsV1) << tagv;
+        EXPECT_EQ(f.sg->Cells(1, 1), showsV1 ? "title-v1" : "title-v2") << tagv;
+    }
+}
+
+TEST_F(Unit1Test, LoadListsMaskedFilesInNameOrderAndSurvivesBadFiles)
+{
+    const Tag tagged = simpleTag("Bee");
+    mp3("b.mp3", &tagged);
+    mp3("SONG.MP3", &tagged);
+    mp3("Song.Mp3");
+    mp3("a.mp3x", &tagged);
+    mp3("song.mp3.bak", &tagged);
+    mp3("songmp3", &tagged);
+    mp3("bad\xff.mp3", &tagged);
+    writeFile(music.file("empty.mp3"), "");
+    mp3("locked.mp3", &tagged);
+    ::chmod(music.file("locked.mp3").c_str(), 0);
+    std::filesystem::create_directory(music.file("folder.mp3"));
+    writeIni("");
+
+    TForm1& f = start();
+    EXPECT_EQ(column(0), (std::vector<QString>{"SONG.MP3", "Song.Mp3", "b.mp3", "bad\uFFFD.mp3", "empty.mp3",
+                                               "locked.mp3"}));
+    ASSERT_EQ(f.Files.Count, 6);
+    const std::uint8_t hasTag[] = {1, 0, 1, 1, 0, 1};
+    for (int i = 0; i < 6; ++i) {
+        const TFileList& record = f.Files.Items[static_cast<std::size_t>(i)];
+        EXPECT_EQ(record.HasTag, hasTag[i]) << i;
+        EXPECT_EQ(record.Path.rfind(music.path() + "/", 0), 0u) << i;
+    }
+    EXPECT_EQ(f.Files.Items[3].Path, music.file("bad\xff.mp3"));
+    EXPECT_EQ(f.sg->Cells(1, 3), "Bee");
+    EXPECT_EQ(f.sg->Cells(2, 3), "Artist");
+    EXPECT_EQ(f.sg->Cells(6, 3), "3");
+    EXPECT_EQ(f.sg->Cells(7, 3), "Rock");
+    for (int col = 1; col < 8; ++col)
+        EXPECT_EQ(f.sg->Cells(col, 2), QString()) << col; // untagged
+    EXPECT_EQ(f.sg->Cells(0, 7), QString());
+    EXPECT_EQ(f.pb->value(), 0);
+    EXPECT_EQ(f.sg->RowHeights(1), QFontMetrics(f.font()).height() + 4);
+    ::chmod(music.file("locked.mp3").c_str(), 0644);
+}
+
+TEST_F(Unit1Test, LargeFolderGrowsTheGridAndAShorterFolderClearsTheRest)
+{
+    for (int i = 0; i < 40; ++i)
+        mp3("f" + std::to_string(100 + i) + ".mp3");
+    std::filesystem::create_directory(music.file("small"));
+    const Tag t = simpleTag("small one");
+    mp3("small/one.mp3", &t);
+    writeIni("");
+
+    TForm1& f = start();
+    EXPECT_EQ(f.Files.Count, 40);
+    const int rows = f.sg->RowCount();
+    EXPECT_GE(rows, 41);
+    EXPECT_EQ(f.sg->Cells(0, 40), "f139.mp3");
+
+    ASSERT_TRUE(f.dl->SetDirectory(q(music.file("small"))));
+    EXPECT_EQ(f.Files.Count, 1);
+    EXPECT_EQ(f.sg->Cells(0, 1), "one.mp3");
+    EXPECT_EQ(f.sg->Cells(1, 1), "small one");
+    EXPECT_EQ(f.sg->Cells(0, 2), QString());
+    EXPECT_EQ(f.sg->Cells(0, 40), QString());
+    EXPECT_EQ(f.sg->RowCount(), rows); // never reduced by a load
+    EXPECT_NE(ini().find("defdir=" + music.file("small") + "\n"), std::string::npos);
+}
+
+TEST_F(Unit1Test, AReloadClickedDuringALoadReplacesItInsteadOfDoublingRows)
+{
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+        mp3(name);
+    writeIni("");
+    TForm1& f = start();
+    int nestedLoads = 0;
+    QTimer::singleShot(0, &f, [&] {
+        ++nestedLoads;
+        f.Refresh1Click();
+    });
+    f.Refresh1Click();
+    QApplication::processEvents();
+    EXPECT_EQ(nestedLoads, 1);
+    EXPECT_EQ(f.Files.Count, 3);
+    EXPECT_EQ(column(0), (std::vector<QString>{"a.mp3", "b.mp3", "c.mp3"}));
+    EXPECT_EQ(f.sg->Cells(0, 4), QString());
+}
+
+TEST_F(Unit1Test, MissingDefdirAndGarbageIniStartInTheExecutableFolderAndKeepLines)
+{
+    const std::string garbage = "\xff\xfe garbage\n[women\nnot a key line\n";
+    writeFile(appDir.file("tag.ini"), garbage + "[women]\ndefdir=" + music.file("gone") + "\ntagv=1\n");
+    TForm1& f = start();
+    EXPECT_EQ(f.dl->Directory(), q(appDir.path()));
+    EXPECT_TRUE(f.v1btn->isChecked());
+    f.v2btn->trigger();
+    EXPECT_EQ(ini(), garbage + "[women]\ndefdir=" + appDir.path() + "\ntagv=2\n");
+}
+
+TEST_F(Unit1Test, ViewSwitchAsksBeforeDiscardingEditsWhenMovemsgIsOn)
+{
+    const Tag v1 = simpleTag("one-v1");
+    const Tag v2 = simpleTag("one-v2");
+    mp3("one.mp3", &v1, &v2);
+    writeIni("movemsg=1\n");
+    TForm1& f = start();
+    typeInto(1, 1, QStringLiteral("typed"));
+    ASSERT_TRUE(f.Edited);
+
+    {
+        BoxAnswerer no(kNo);
+        f.v2btn->trigger();
+        ASSERT_TRUE(no.seen);
+        EXPECT_EQ(no.title, QStringLiteral("確認"));
+        EXPECT_EQ(no.text, QStringLiteral("編集内容を破棄しますか？"));
+        EXPECT_EQ(no.buttons, QStringList({kYes, kNo}));
+    }
+    EXPECT_TRUE(f.v1btn->isChecked());
+    EXPECT_FALSE(f.v2btn->isChecked());
+    EXPECT_EQ(f.sg->Cells(1, 1), "typed");
+    EXPECT_TRUE(f.Edited);
+    EXPECT_EQ(ini().find("tagv"), std::string::npos);
+
+    {
+        BoxAnswerer yes(kYes);
+        f.v2btn->trigger();
+        EXPECT_TRUE(yes.seen);
+    }
+    EXPECT_FALSE(f.v1btn->isChecked());
+    EXPECT_TRUE(f.v2btn->isChecked());
+    EXPECT_EQ(f.sg->Cells(1, 1), "one-v2");
+    EXPECT_FALSE(f.Edited);
+    EXPECT_NE(ini().find("tagv=2\n"), std::string::npos);
+}
+
+TEST_F(Unit1Test, ClickingTheShownViewReloadsWithoutAskingWhenMovemsgIsOff)
+{
+    const Tag v1 = simpleTag("one-v1");
+    mp3("one.mp3", &v1);
+    writeIni("movemsg=0\n");
+    TForm1& f = start();
+    typeInto(1, 1, QStringLiteral("typed"));
+    BoxAnswerer watcher(kNo);
+    f.v1btn->trigger(); // already down: unchecks itself, then the handler puts it back
+    EXPECT_FALSE(watcher.seen);
+    EXPECT_TRUE(f.v1btn->isChecked());
+    EXPECT_FALSE(f.v2btn->isChecked());
+    EXPECT_EQ(f.sg->Cells(1, 1), "one-v1");
+    EXPECT_FALSE(f.Edited);
+    EXPECT_NE(ini().find("tagv=1\n"), std::string::npos);
+}
+
+TEST_F(Unit1Test, FolderChangeAsksOnlyWithMovemsgAndPendingEdits)
+{
+    std::filesystem::create_directory(music.file("a"));
+    std::filesystem::create_directory(music.file("b"));
+    const Tag ta = simpleTag("in a");
+    const Tag tb = simpleTag("in b");
+    mp3("a/x.mp3", &ta);
+    mp3("b/y.mp3", &tb);
+    writeFile(appDir.file("tag.ini"), "[women]\nmovemsg=1\ndefdir=" + music.file("a") + "\n");
+    TForm1& f = start();
+    ASSERT_EQ(f.sg->Cells(1, 1), "in a");
+
+    // No pending edits: no question.
+    {
+        BoxAnswerer watcher(kNo);
+        ASSERT_TRUE(f.dl->SetDirectory(q(music.file("b"))));
+        EXPECT_FALSE(watcher.seen);
+        ASSERT_TRUE(f.dl->SetDirectory(q(music.file("a"))));
+    }
+
+    typeInto(1, 1, QStringLiteral("edited"));
+    {
+        BoxAnswerer no(kNo);
+        EXPECT_FALSE(f.dl->SetDirectory(q(music.file("b"))));
+        ASSERT_TRUE(no.seen);
+        EXPECT_EQ(no.title, QStringLiteral("確認"));
+        EXPECT_EQ(no.text, QStringLiteral("編集内容を破棄して移動しますか？"));
+    }
+    EXPECT_EQ(f.dl->Directory(), q(music.file("a")));
+    EXPECT_EQ(f.sg->Cells(1, 1), "edited");
+    EXPECT_TRUE(f.Edited);
+
+    // A refused click leaves the old folder both current and highlighted.
+    {
+        auto* model = qobject_cast<QFileSystemModel*>(f.dlView->model());
+        ASSERT_NE(model, nullptr);
+        const QModelIndex b = model->index(q(music.file("b")));
+        const QRect where = f.dlView->visualRect(b);
+        ASSERT_FALSE(where.isEmpty());
+        BoxAnswerer no(kNo);
+        QTest::mouseClick(f.dlView->viewport(), Qt::LeftButton, {}, where.center());
+        EXPECT_TRUE(no.seen);
+        EXPECT_EQ(f.dl->Directory(), q(music.file("a")));
+        const QModelIndexList highlighted = f.dlView->selectionModel()->selectedIndexes();
+        ASSERT_EQ(highlighted.size(), 1);
+        EXPECT_EQ(model->filePath(highlighted.first()), q(music.file("a")));
+        EXPECT_EQ(f.sg->Cells(1, 1), "edited");
+    }
+
+    {
+        BoxAnswerer yes(kYes);
+        EXPECT_TRUE(f.dl->SetDirectory(q(music.file("b"))));
+        EXPECT_TRUE(yes.seen);
+    }
+    EXPECT_EQ(f.sg->Cells(1, 1), "in b");
+    EXPECT_FALSE(f.Edited);
+    EXPECT_NE(ini().find("defdir=" + music.file("b") + "\n"), std::string::npos);
+
+    // With the confirmation off, pending edits never stop a folder change.
+    f.IniFile->WriteBool("women", "movemsg", false);
+    typeInto(1, 1, QStringLiteral("edited again"));
+    BoxAnswerer watcher(kNo);
+    EXPECT_TRUE(f.dl->SetDirectory(q(music.file("a"))));
+    EXPECT_FALSE(watcher.seen);
+    EXPECT_EQ(f.sg->Cells(1, 1), "in a");
+}
+
+TEST_F(Unit1Test, ReloadDiscardsEditsWithoutAskingAndKeepsEdited)
+{
+    const Tag t = simpleTag("on disk");
+    mp3("one.mp3", &t);
+    writeIni("movemsg=1\n");
+    TForm1& f = start();
+    typeInto(1, 1, QStringLiteral("typed"));
+    BoxAnswerer watcher(kNo);
+    f.Refresh1->trigger();
+    EXPECT_FALSE(watcher.seen);
+    EXPECT_EQ(f.sg->Cells(1, 1), "on disk");
+    EXPECT_TRUE(f.Edited);
+}
+
+TEST_F(Unit1Test, ParentFolderButtonGoesUpOneFolderAndStopsAtTheRoot)
+{
+    std::filesystem::create_directories(music.file("sub/deeper"));
+    const Tag t = simpleTag("top");
+    mp3("top.mp3", &t);
+    writeFile(appDir.file("tag.ini"), "[women]\ndefdir=" + music.file("sub/deeper") + "\n");
+    TForm1& f = start();
+    ASSERT_EQ(f.dl->Directory(), q(music.file("sub/deeper")));
+    f.ToolButton1->trigger();
+    EXPECT_EQ(f.dl->Directory(), q(music.file("sub")));
+    f.ToolButton1->trigger();
+    EXPECT_EQ(f.dl->Directory(), q(music.path()));
+    EXPECT_EQ(f.fl.Directory(), music.path());
+    EXPECT_EQ(f.sg->Cells(1, 1), "top");
+    EXPECT_NE(ini().find("defdir=" + music.path() + "\n"), std::string::npos);
+
+    ASSERT_TRUE(f.dl->SetDirectory(QStringLiteral("/")));
+    f.ToolButton1->trigger();
+    EXPECT_EQ(f.dl->Directory(), QStringLiteral("/"));
+}
+
+TEST_F(Unit1Test, ResizeSetsColumnWidthsAndAddsARowEachTime)
+{
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+        mp3(name);
+    writeIni("");
+    TForm1& f = start();
+    const std::pair<int, int> sizes[] = {{800, 600}, {810, 600}, {640, 300}, {1000, 700}};
+    for (const auto& [width, height] : sizes) {
+        const int rowsBefore = f.sg->RowCount();
+        f.resize(width, height);
+        QApplication::processEvents();
+        const int gridWidth = f.sg->width();
+        const int minimumRows = f.sg->height() / 16 + 1;
+        for (int col = 0; col < 7; ++col)
+            EXPECT_EQ(f.sg->ColWidths(col), gridWidth / 8) << width << " col " << col;
+        EXPECT_EQ(f.sg->ColWidths(7), gridWidth - (gridWidth / 8 * 7 + 27)) << width;
+        EXPECT_EQ(f.sg->RowCount(), std::max(rowsBefore, minimumRows) + 1) << width;
+        const int tenth = f.sb1->width() / 10;
+        EXPECT_EQ(f.PanelWidth(0), tenth * 2);
+        EXPECT_EQ(f.PanelWidth(2), tenth * 2);
+        EXPECT_EQ(f.PanelWidth(3), tenth * 4);
+        EXPECT_EQ(f.pb->parentWidget(), f.sb1);
+        EXPECT_EQ(f.pb->x(), tenth * 6 + 3);
+        EXPECT_EQ(f.pb->width(), tenth * 4 + 3);
+        EXPECT_EQ(f.Files.Count, 3);
+        EXPECT_EQ(f.sg->Cells(0, 3), "c.mp3");
+    }
+
+    // A splitter move sets the widths again but adds no row.
+    const int rows = f.sg->RowCount();
+    f.Splitter1->setSizes({300, 600});
+    f.Splitter1Moved();
+    EXPECT_EQ(f.sg->ColWidths(0), f.sg->width() / 8);
+    EXPECT_EQ(f.sg->RowCount(), std::max(rows, f.sg->height() / 16 + 1));
+}
+
+TEST_F(Unit1Test, ApplyWritesChangedRowsOnlyAndReportsInTheStatusBar)
+{
+    const Tag ta = simpleTag("abc");
+    const std::string a = mp3("a.mp3", &ta);
+    const std::string b = mp3("b.mp3", &ta);
+    const std::string c = mp3("c.mp3", &ta);
+    writeIni("");
+    TForm1& f = start();
+    const std::string aBefore = readFile(a);
+    const std::string cBefore = readFile(c);
+
+    typeInto(1, 2, QStringLiteral("ABC")); // letter case alone is a change
+    f.sg->SetCells(4, 3, QStringLiteral("1999"));  // same text: no change
+    ASSERT_TRUE(f.Edited);
+    QString statusWhileWriting;
+    QTimer::singleShot(0, &f, [&] { statusWhileWriting = f.PanelText(2); });
+    f.Apply1->trigger();
+    EXPECT_EQ(statusWhileWriting, QStringLiteral("編集内容書込中"));
+    EXPECT_EQ(f.PanelText(2), QStringLiteral("書込終了"));
+    EXPECT_FALSE(f.Edited);
+    EXPECT_EQ(f.pb->value(), 0);
+    EXPECT_EQ(f.pb->maximum(), 300);
+    EXPECT_EQ(readTag(b, TTagView::ID3v1).title, "ABC");
+    EXPECT_EQ(readFile(a), aBefore);
+    EXPECT_EQ(readFile(c), cBefore);
+    EXPECT_EQ(f.Files.Items[1].Texts[tcTitle].bytes, "ABC");
+
+    // A second apply without edits touches nothing.
+    const std::string bAfter = readFile(b);
+    setModificationTime(b, 1000000000);
+    f.ToolButton2->trigger();
+    EXPECT_EQ(readFile(b), bAfter);
+    EXPECT_EQ(modificationTime(b), 1000000000);
+    EXPECT_EQ(testsupport::listFolder(music.path()), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3"}));
+}
+
+TEST_F(Unit1Test, ApplyRenamesAfterWritingAndKeepsTimesWhenAsked)
+{
+    const Tag t = simpleTag("old");
+    const std::string a = mp3("a.mp3", &t);
+    const std::string b = mp3("b.mp3", &t);
+    const std::string c = mp3("c.mp3", &t);
+    for (const std::string& path : {a, b, c})
+        setModificationTime(path, 1000000000);
+    writeIni("datechg=1\n");
+    TForm1& f = start();
+    ASSERT_TRUE(f.KeepDate);
+    const std::string aBytes = readFile(a);
+
+    f.sg->SetCells(0, 1, QStringLiteral("renamed.mp3"));   // name only
+    f.sg->SetCells(0, 2, QStringLiteral("新しい名前.mp3")); // name and title
+    f.sg->SetCells(1, 2, QStringLiteral("新しい曲名"));
+    f.sg->SetCells(1, 3, QStringLiteral("title only"));
+    f.ToolButton2Click();
+
+    EXPECT_EQ(testsupport::listFolder(music.path()),
+              (std::vector<std::string>{"c.mp3", "renamed.mp3", "新しい名前.mp3"}));
+    EXPECT_EQ(readFile(music.file("renamed.mp3")), aBytes);
+    EXPECT_EQ(modificationTime(music.file("renamed.mp3")), 1000000000);
+    EXPECT_EQ(readTag(music.file("新しい名前.mp3"), TTagView::ID3v1).title,
+              morvik::utf8ToCp932("新しい曲名").bytes);
+    EXPECT_EQ(modificationTime(music.file("新しい名前.mp3")), 1000000000);
+    EXPECT_EQ(readTag(c, TTagView::ID3v1).title, "title only");
+    EXPECT_EQ(modificationTime(c), 1000000000);
+    EXPECT_EQ(f.Files.Items[0].Path, music.file("renamed.mp3"));
+    EXPECT_EQ(f.Files.Items[1].Path, music.file("新しい名前.mp3"));
+
+    // Without "datechg" a write moves the time on.
+    f.KeepDate = false;
+    f.sg->SetCells(1, 3, QStringLiteral("again"));
+    f.ToolButton2Click();
+    EXPECT_GT(modificationTime(c), 1000000000);
+}
+
+TEST_F(Unit1Test, RenamesNeverReplaceFilesNorLeaveTheFolder)
+{
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3", "f.mp3", "g.mp3"})
+        mp3(name);
+    writeFile(music.file("other.txt"), "not an mp3");
+    std::filesystem::create_directory(music.file("sub"));
+    writeIni("");
+    TForm1& f = start();
+    ASSERT_EQ(f.Files.Count, 7);
+    const std::string bBytes = readFile(music.file("b.mp3"));
+
+    const QString names[] = {"same.mp3", "same.mp3", "other.txt", "", "sub/escaped.mp3", "..",
+                             QStringLiteral("nul") + QChar(0) + QStringLiteral(".mp3")};
+    for (int row = 1; row <= 7; ++row)
+        f.sg->SetCells(0, row, names[row - 1]);
+    f.ToolButton2Click();
+
+    EXPECT_EQ(testsupport::listFolder(music.path()),
+              (std::vector<std::string>{"b.mp3", "c.mp3", "d.mp3", "e.mp3", "f.mp3", "g.mp3", "other.txt",
+                                        "same.mp3", "sub"}));
+    EXPECT_TRUE(testsupport::listFolder(music.file("sub")).empty());
+    EXPECT_EQ(readFile(music.file("other.txt")), "not an mp3");
+    EXPECT_EQ(readFile(music.file("b.mp3")), bBytes);
+    EXPECT_EQ(f.Files.Items[0].Path, music.file("same.mp3"));
+    EXPECT_EQ(f.Files.Items[1].Path, music.file("b.mp3"));
+    EXPECT_EQ(f.Files.Items[2].Path, music.file("c.mp3"));
+    EXPECT_EQ(f.PanelText(2), QStringLiteral("書込終了"));
+}
+
+TEST_F(Unit1Test, WritingAnUntaggedRowTwiceAppendsOneRecord)
+{
+    const std::string path = mp3("plain.mp3");
+    const std::size_t size = readFile(path).size();
+    writeIni("");
+    TForm1& f = start();
+    ASSERT_EQ(f.Files.Items[0].HasTag, 0);
+
+    f.sg->SetCells(1, 1, QStringLiteral("first"));
+    f.ToolButton2Click();
+    EXPECT_EQ(readFile(path).size(), size + 128);
+    EXPECT_EQ(f.Files.Items[0].HasTag, 1);
+    f.sg->SetCells(1, 1, QStringLiteral("second"));
+    f.ToolButton2Click();
+    EXPECT_EQ(readFile(path).size(), size + 128);
+    EXPECT_EQ(readTag(path, TTagView::ID3v1).title, "second");
+}
+
+TEST_F(Unit1Test, RowsBelowTheLoadedFilesAreNeverWritten)
+{
+    const std::string path = mp3("only.mp3");
+    writeIni("");
+    TForm1& f = start();
+    const std::string before = readFile(path);
+    for (int col = 0; col < 8; ++col)
+        f.sg->SetCells(col, 3, QStringLiteral("x.mp3"));
+    f.ToolButton2Click();
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(testsupport::listFolder(music.path()), std::vector<std::string>{"only.mp3"});
+}
+
+TEST_F(Unit1Test, ACellShiftJisCannotHoldStopsTheApplyBeforeItsFile)
+{
+    const Tag t = simpleTag("old");
+    const std::string a = mp3("a.mp3", &t);
+    const std::string b = mp3("b.mp3", &t);
+    mp3("c.mp3", &t);
+    writeIni("");
+    TForm1& f = start();
+    const std::string bBefore = readFile(b);
+    f.sg->SetCells(1, 1, QStringLiteral("new a"));
+    f.sg->SetCells(1, 2, QStringLiteral("smile \U0001F600"));
+    f.sg->SetCells(0, 3, QStringLiteral("c2.mp3"));
+    f.Edited = true;
+
+    BoxAnswerer ok(QString{});
+    f.ToolButton2Click();
+    ASSERT_TRUE(ok.seen);
+    EXPECT_EQ(ok.title, QStringLiteral("Morvik"));
+    EXPECT_TRUE(ok.text.contains(q(b))) << ok.text.toStdString();
+    EXPECT_TRUE(ok.text.contains(QStringLiteral("\U0001F600"))) << ok.text.toStdString();
+    EXPECT_EQ(readTag(a, TTagView::ID3v1).title, "new a");
+    EXPECT_EQ(readFile(b), bBefore);
+    EXPECT_TRUE(fileExists(music.file("c.mp3"))); // the name pass did not run
+    EXPECT_TRUE(f.Edited);
+    EXPECT_EQ(f.PanelText(2), QStringLiteral("編集内容書込中"));
+    EXPECT_EQ(f.pb->value(), 100);
+}
+
+TEST_F(Unit1Test, AWriterErrorStopsTheApplyWithTheErrorBox)
+{
+    const Tag t = simpleTag("old");
+    const std::string a = mp3("a.mp3", &t);
+    const std::string b = mp3("b.mp3", &t);
+    writeIni("");
+    TForm1& f = start();
+    const std::string before = readFile(a);
+    f.sg->SetCells(6, 1, QStringLiteral("abc"));
+    f.sg->SetCells(1, 2, QStringLiteral("not reached"));
+    BoxAnswerer ok(QString{});
+    f.ToolButton2Click();
+    ASSERT_TRUE(ok.seen);
+    EXPECT_EQ(ok.title, QStringLiteral("Morvik"));
+    EXPECT_TRUE(ok.text.contains(q(a))) << ok.text.toStdString();
+    EXPECT_EQ(readFile(a), before);
+    EXPECT_EQ(readTag(b, TTagView::ID3v1).title, "old");
+    EXPECT_EQ(f.PanelText(2), QStringLiteral("編集内容書込中"));
+}
+
+TEST_F(Unit1Test, BytesThatAreNotShiftJisSurviveAnApplyOfAnotherField)
+{
+    const std::string badTitle = "ok\x82\xff" "end\xa0";
+    Tag t = simpleTag(badTitle);
+    t.comment = "\x81";
+    t.year = "99"; // read back with its 0x00 padding
+    // The file name is not UTF-8 either: the unchanged name cell must not
+    // rename it.
+    const std::string path = mp3("raw\xff.mp3", &t);
+    writeIni("");
+    TForm1& f = start();
+    EXPECT_TRUE(f.sg->Cells(1, 1).startsWith(QStringLiteral("ok")));
+    EXPECT_TRUE(f.sg->Cells(1, 1).contains(QChar::ReplacementCharacter));
+    EXPECT_EQ(f.sg->Cells(4, 1), QStringLiteral("99"));
+    EXPECT_EQ(f.Files.Items[0].Texts[tcYear].bytes, std::string("99\0\0", 4));
+
+    f.sg->SetCells(2, 1, QStringLiteral("新しいアーティスト"));
+    f.ToolButton2Click();
+    const Tag after = readTag(path, TTagView::ID3v1);
+    EXPECT_EQ(after.title, badTitle);
+    EXPECT_EQ(after.artist, morvik::utf8ToCp932("新しいアーティスト").bytes);
+    EXPECT_EQ(after.comment.substr(0, 1), "\x81");
+    EXPECT_EQ(testsupport::listFolder(music.path()), std::vector<std::string>{"raw\xff.mp3"});
+    EXPECT_EQ(f.PanelText(2), QStringLiteral("書込終了"));
+}
+
+TEST_F(Unit1Test, Id3v2ViewWritesTheId3v2TagAndLeavesId3v1Alone)
+{
+    const Tag v1 = simpleTag("v1 title");
+    const Tag v2 = simpleTag("v2 title");
+    const std::string path = mp3("both.mp3", &v1, &v2);
+    writeIni("tagv=2\n");
+    TForm1& f = start();
+    ASSERT_EQ(f.sg->Cells(1, 1), "v2 title");
+    f.sg->SetCells(1, 1, QStringLiteral("日本語の曲名"));
+    f.sg->SetCells(7, 1, QStringLiteral("Jazz"));
+    f.ToolButton2Click();
+    const Tag after = readTag(path, TTagView::ID3v2);
+    EXPECT_EQ(after.title, morvik::utf8ToCp932("日本語の曲名").bytes);
+    EXPECT_EQ(after.genre, "Jazz");
+    EXPECT_EQ(readTag(path, TTagView::ID3v1).title, "v1 title");
+    f.Refresh1Click();
+    EXPECT_EQ(f.sg->Cells(1, 1), QStringLiteral("日本語の曲名"));
+}
+
+} // namespace
