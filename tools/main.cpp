@@ -19,6 +19,8 @@ const Command kCommands[] = {
     {"write", "write [--v1|--v2] [--keep-date] FILE TITLE ARTIST ALBUM YEAR COMMENT TRACK GENRE\n"
               "    writes the tag of the view (bytes as given)",
      morvik::cli::cmdWrite},
+    {"decode", "decode IN OUT\n    raw signed 16-bit little-endian PCM of the whole file (OUT - for standard output)",
+     morvik::cli::cmdDecode},
 };
 
 void printHelp(std::FILE* out)

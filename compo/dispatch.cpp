@@ -1,0 +1,32 @@
+#include "compo/dispatch.h"
+
+#include "compo/imdct.h"
+#include "compo/stereo.h"
+#include "compo/layer3.h"
+#include "compo/synthesis.h"
+
+namespace morvik::mpeg {
+
+namespace {
+
+DecoderDispatch g_dispatch = {AntialiasRef, WindowToPcmMonoRef, WindowToPcmStereoRef,
+                              HybridFilterRef, Imdct36Ref, Imdct12x3Ref};
+
+} // namespace
+
+const DecoderDispatch& decoderDispatch()
+{
+    return g_dispatch;
+}
+
+DecoderDispatch referenceDispatch()
+{
+    return {AntialiasRef, WindowToPcmMonoRef, WindowToPcmStereoRef, HybridFilterRef, Imdct36Ref, Imdct12x3Ref};
+}
+
+void SelectReferenceVariants()
+{
+    g_dispatch = referenceDispatch();
+}
+
+} // namespace morvik::mpeg

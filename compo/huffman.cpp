@@ -1,0 +1,202 @@
+#include "compo/huffman.h"
+
+namespace morvik::mpeg {
+
+const HuffDescriptor kHuffDescriptors[34] = {
+    {nullptr, 0, HuffKind::Zero},
+    {kHuffTable1, 0, HuffKind::Single},
+    {kHuffTable2, 0, HuffKind::Single},
+    {kHuffTable3, 0, HuffKind::Single},
+    {nullptr, 0, HuffKind::Zero},
+    {kHuffTable5, 0, HuffKind::Single},
+    {kHuffTable6, 0, HuffKind::Single},
+    {kHuffTable7, 0, HuffKind::MultiLevel},
+    {kHuffTable8, 0, HuffKind::MultiLevel},
+    {kHuffTable9, 0, HuffKind::MultiLevel},
+    {kHuffTable10, 0, HuffKind::MultiLevel},
+    {kHuffTable11, 0, HuffKind::MultiLevel},
+    {kHuffTable12, 0, HuffKind::MultiLevel},
+    {kHuffTable13, 0, HuffKind::MultiLevel},
+    {nullptr, 0, HuffKind::Zero},
+    {kHuffTable15, 0, HuffKind::MultiLevel},
+    {kHuffTable16, 1, HuffKind::Escape},
+    {kHuffTable16, 2, HuffKind::Escape},
+    {kHuffTable16, 3, HuffKind::Escape},
+    {kHuffTable16, 4, HuffKind::Escape},
+    {kHuffTable16, 6, HuffKind::Escape},
+    {kHuffTable16, 8, HuffKind::Escape},
+    {kHuffTable16, 10, HuffKind::Escape},
+    {kHuffTable16, 13, HuffKind::Escape},
+    {kHuffTable24, 4, HuffKind::Escape},
+    {kHuffTable24, 5, HuffKind::Escape},
+    {kHuffTable24, 6, HuffKind::Escape},
+    {kHuffTable24, 7, HuffKind::Escape},
+    {kHuffTable24, 8, HuffKind::Escape},
+    {kHuffTable24, 9, HuffKind::Escape},
+    {kHuffTable24, 11, HuffKind::Escape},
+    {kHuffTable24, 13, HuffKind::Escape},
+    {nullptr, 0, HuffKind::Count1A},
+    {nullptr, 0, HuffKind::Count1B},
+};
+
+namespace {
+
+std::uint32_t lookupLeaf(BitReader& reader, const std::uint32_t* table)
+{
+    for (;;) {
+        const int width = static_cast<int>(table[0] & 0xFF);
+        const std::uint32_t entry = table[1 + reader.PeekBits(width)];
+        const int consumed = static_cast<int>(entry >> 24);
+        if (consumed != 0) {
+            reader.skipHeld(consumed);
+            return entry;
+        }
+        reader.skipHeld(width);
+        table += entry;
+    }
+}
+
+std::int32_t withSign(BitReader& reader, std::int32_t value)
+{
+    if (value != 0 && reader.ReadBitsRefill(1))
+        return -value;
+    return value;
+}
+
+std::int32_t escaped(BitReader& reader, std::int32_t value, int linbits)
+{
+    if (value == 15)
+        value += static_cast<std::int32_t>(reader.ReadBitsRefill(linbits));
+    return withSign(reader, value);
+}
+
+} // namespace
+
+namespace {
+
+// One pair; `escape` is known per region, so the test on the table kind
+// leaves the inner loop.
+template <bool escape>
+inline void decodePairOf(BitReader& reader, const std::uint32_t* table, int linbits, std::int32_t& x,
+                         std::int32_t& y)
+{
+    const std::uint32_t leaf = lookupLeaf(reader, table);
+    x = static_cast<std::int32_t>((leaf >> 8) & 0xFF);
+    y = static_cast<std::int32_t>((leaf >> 16) & 0xFF);
+    if constexpr (escape) {
+        x = escaped(reader, x, linbits);
+        y = escaped(reader, y, linbits);
+    } else {
+        // Without escapes the sign bits of x and y follow the code together.
+        const int nonzero = static_cast<int>(leaf & 0xFF);
+        if (nonzero == 0)
+            return;
+        const std::uint32_t signs = reader.ReadBitsRefill(nonzero);
+        if (nonzero == 2) {
+            x = (signs & 2) ? -x : x;
+            y = (signs & 1) ? -y : y;
+        } else if (x != 0) {
+            x = signs ? -x : x;
+        } else {
+            y = signs ? -y : y;
+        }
+    }
+}
+
+template <bool escape>
+void decodeRegion(BitReader& reader, std::int32_t* dest, int lineCount, const HuffDescriptor& d)
+{
+    const std::uint32_t* table = d.table;
+    const int linbits = d.linbits;
+    for (int i = 0; i + 1 < lineCount; i += 2) {
+        decodePairOf<escape>(reader, table, linbits, dest[i], dest[i + 1]);
+        if (reader.pastEnd())
+            return;
+    }
+}
+
+} // namespace
+
+void decodePair(BitReader& reader, const HuffDescriptor& d, std::int32_t& x, std::int32_t& y)
+{
+    if (d.kind == HuffKind::Escape)
+        decodePairOf<true>(reader, d.table, d.linbits, x, y);
+    else
+        decodePairOf<false>(reader, d.table, d.linbits, x, y);
+}
+
+void DecodeBigValues(BitReader& reader, std::int32_t* dest, int lineCount, int tableNumber)
+{
+    const HuffDescriptor& d = kHuffDescriptors[tableNumber & 31];
+    switch (d.kind) {
+    case HuffKind::Zero:
+        for (int i = 0; i < lineCount; ++i)
+            dest[i] = 0;
+        return;
+    case HuffKind::Escape:
+        decodeRegion<true>(reader, dest, lineCount, d);
+        return;
+    default:
+        decodeRegion<false>(reader, dest, lineCount, d);
+        return;
+    }
+}
+
+int DecodeCount1(BitReader& reader, std::int32_t* dest, int linesAvailable, int bitsRemaining, bool tableB)
+{
+    const int quads = linesAvailable / 4;
+    int last = -1;
+    int lastBits = 0;
+    int decoded = -1;
+    for (int q = 0; q < quads && !reader.pastEnd(); ++q) {
+        int vwxy = 0;
+        if (tableB) {
+            if (bitsRemaining <= 3)
+                break;
+            vwxy = static_cast<int>(reader.GetBits(4)) ^ 15;
+            bitsRemaining -= 4;
+        } else {
+            if (bitsRemaining <= 0)
+                break;
+            const std::uint16_t entry = kCount1TableA[reader.PeekBits(6)];
+            const int length = entry >> 8;
+            reader.skipHeld(length);
+            vwxy = entry & 15;
+            bitsRemaining -= length;
+        }
+        std::int32_t* out = dest + 4 * q;
+        for (int k = 0; k < 4; ++k) {
+            std::int32_t value = (vwxy >> (3 - k)) & 1;
+            if (value) {
+                value = reader.ReadBitsRefill(1) ? -1 : 1;
+                --bitsRemaining;
+            }
+            out[k] = value;
+        }
+        decoded = q;
+        if (vwxy) {
+            last = q;
+            lastBits = vwxy;
+        }
+    }
+    if (bitsRemaining < 0 && decoded >= 0) {
+        // The last quadruple ran past part2_3_length: it belongs to no one.
+        for (int k = 0; k < 4; ++k)
+            dest[4 * decoded + k] = 0;
+        if (last == decoded) {
+            last = -1;
+            for (int q = decoded - 1; q >= 0 && last < 0; --q) {
+                const std::int32_t* v = dest + 4 * q;
+                if (v[0] | v[1] | v[2] | v[3]) {
+                    last = q;
+                    lastBits = (v[0] != 0) << 3 | (v[1] != 0) << 2 | (v[2] != 0) << 1 | (v[3] != 0);
+                }
+            }
+        }
+    }
+    if (last < 0)
+        return 0;
+    return (lastBits & 3) ? (last + 1) * 4 : last * 4 + 2;
+}
+
+} // namespace morvik::mpeg

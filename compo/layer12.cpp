@@ -1,0 +1,366 @@
+#include "compo/layer12.h"
+
+#include "compo/dispatch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace morvik::mpeg {
+
+namespace {
+
+constexpr int kClassSteps[18] = {0,   3,    5,    7,    9,    15,    31,    63,    127,
+                                 255, 511, 1023, 2047, 4095, 8191, 16383, 32767, 65535};
+// Bits of one sample (ungrouped classes) or of a group of three (classes 1,
+// 2 and 4).
+constexpr int kClassBits[18] = {0, 5, 7, 3, 10, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+
+bool grouped(int cls)
+{
+    return cls == 1 || cls == 2 || cls == 4;
+}
+
+struct Layer12Tables {
+    float scale[64];  // 2^(1 - i/3) x 32768
+    float layer1Factor[17];  // 2 / (2^b - 1) for b bits
+    float layer2Factor[18];  // 2 / steps
+    Layer12Tables()
+    {
+        for (int i = 0; i < 64; ++i)
+            scale[i] = static_cast<float>(std::pow(2.0, -i / 3.0) * 65536.0);
+        for (int b = 2; b <= 16; ++b)
+            layer1Factor[b] = static_cast<float>(2.0 / ((1 << b) - 1));
+        for (int c = 1; c <= 17; ++c)
+            layer2Factor[c] = static_cast<float>(2.0 / kClassSteps[c]);
+    }
+};
+
+const Layer12Tables& tables()
+{
+    static const Layer12Tables t;
+    return t;
+}
+
+// Bit cursor bounded by the frame: past its end it reads zeros. Bytes enter
+// a 64-bit cache one at a time, each checked against the frame's length.
+class FrameBits {
+public:
+    FrameBits(const std::uint8_t* data, std::int32_t size) : m_data(data), m_size(size) {}
+
+    // Next n bits (0 <= n <= 32), most significant first.
+    std::uint32_t get(int n)
+    {
+        if (n == 0)
+            return 0;
+        if (m_held < n)
+            refill();
+        const auto value = static_cast<std::uint32_t>(m_cache >> (64 - n));
+        m_cache <<= n;
+        m_held -= n;
+        return value;
+    }
+
+private:
+    void refill()
+    {
+        while (m_held <= 56) {
+            const std::uint64_t byte = m_next < m_size ? m_data[m_next] : 0;
+            m_cache |= byte << (56 - m_held);
+            ++m_next;
+            m_held += 8;
+        }
+    }
+
+    const std::uint8_t* m_data;
+    std::int64_t m_size;
+    std::int64_t m_next = 0;
+    std::uint64_t m_cache = 0;  // the next bits, from the top
+    int m_held = 0;
+};
+
+int jointBound(int mode, int modeExtension, int subbands)
+{
+    return mode == 1 ? std::min(4 * (modeExtension + 1), subbands) : subbands;
+}
+
+void synthesiseSteps(Layer12State& s, SynthesisState& synthesis, int steps, std::int16_t* out)
+{
+    const DecoderDispatch& d = decoderDispatch();
+    for (int t = 0; t < steps; ++t) {
+        float* step = s.samples[t];
+        // The mono mix is synthesised without the equaliser.
+        if (synthesis.equalizerOn && !(s.channels == 2 && s.choice == ChannelChoice::MonoMix)) {
+            for (int i = 0; i < 64; ++i)
+                step[i] *= synthesis.equalizer[(s.channels == 2 ? i / 2 : i) & 31];
+        }
+        if (s.channels == 1) {
+            Dct32(step, synthesis.ring[0] + synthesis.offset[0]);
+            d.WindowToPcmMono(synthesis.window, synthesis.ring[0], synthesis.offset[0], out + 32 * t);
+            synthesis.offset[0] = (synthesis.offset[0] - 32) & 511;
+            continue;
+        }
+        switch (s.choice) {
+        case ChannelChoice::Both:
+            for (int ch = 0; ch < 2; ++ch) {
+                Dct32Stride2(step + ch, synthesis.ring[ch] + synthesis.offset[ch]);
+                d.WindowToPcmStereo(synthesis.window, synthesis.ring[ch], synthesis.offset[ch], out + 64 * t + ch);
+                synthesis.offset[ch] = (synthesis.offset[ch] - 32) & 511;
+            }
+            continue;
+        case ChannelChoice::LeftOnly:
+        case ChannelChoice::RightOnly:
+            Dct32Stride2(step + (s.choice == ChannelChoice::RightOnly ? 1 : 0),
+                         synthesis.ring[0] + synthesis.offset[0]);
+            break;
+        case ChannelChoice::MonoMix: {
+            float mixed[32];
+            for (int i = 0; i < 32; ++i)
+                mixed[i] = (step[2 * i] + step[2 * i + 1]) * 0.5f;
+            Dct32(mixed, synthesis.ring[0] + synthesis.offset[0]);
+            break;
+        }
+        }
+        d.WindowToPcmMono(synthesis.window, synthesis.ring[0], synthesis.offset[0], out + 32 * t);
+        synthesis.offset[0] = (synthesis.offset[0] - 32) & 511;
+    }
+}
+
+// Slot of subband sb, channel ch in a time step.
+int slot(const Layer12State& s, int sb, int ch)
+{
+    return s.channels == 2 ? 2 * sb + ch : sb;
+}
+
+void decodeLayer1(Layer12State& s, FrameBits& bits, int bound)
+{
+    const Layer12Tables& t = tables();
+    const int nch = s.channels;
+    for (int sb = 0; sb < 32; ++sb)
+        for (int ch = 0; ch < nch; ++ch) {
+            if (sb < bound || ch == 0)
+                s.allocation[ch][sb] = static_cast<std::int32_t>(bits.get(4));
+            else
+                s.allocation[ch][sb] = s.allocation[0][sb];
+            if (s.allocation[ch][sb] == 15)  // forbidden: taken as no allocation
+                s.allocation[ch][sb] = 0;
+        }
+    for (int sb = 0; sb < 32; ++sb)
+        for (int ch = 0; ch < nch; ++ch)
+            if (s.allocation[ch][sb])
+                s.scaleIndex[ch][sb][0] = static_cast<std::int32_t>(bits.get(6));
+    for (int step = 0; step < 12; ++step) {
+        float* out = s.samples[step];
+        for (int sb = 0; sb < 32; ++sb) {
+            std::uint32_t shared = 0;
+            for (int ch = 0; ch < nch; ++ch) {
+                const int a = s.allocation[ch][sb];
+                float value = 0.0f;
+                if (a) {
+                    const int b = a + 1;
+                    const std::uint32_t raw = sb < bound || ch == 0 ? bits.get(b) : shared;
+                    shared = raw;
+                    const float centred = static_cast<float>(static_cast<std::int32_t>(raw) - (1 << (b - 1)) + 1);
+                    value = centred * t.layer1Factor[b] * t.scale[s.scaleIndex[ch][sb][0] & 63];
+                }
+                out[slot(s, sb, ch)] = sb < s.subbandLimit ? value : 0.0f;
+            }
+        }
+    }
+}
+
+void readLayer2ScaleFactors(Layer12State& s, FrameBits& bits)
+{
+    const int subbands = s.table->subbands;
+    std::int32_t selection[2][32] = {};
+    for (int sb = 0; sb < subbands; ++sb)
+        for (int ch = 0; ch < s.channels; ++ch)
+            selection[ch][sb] = s.allocation[ch][sb] ? static_cast<std::int32_t>(bits.get(2)) : 4;
+    for (int sb = 0; sb < subbands; ++sb)
+        for (int ch = 0; ch < s.channels; ++ch) {
+            std::int32_t* scf = s.scaleIndex[ch][sb];
+            switch (selection[ch][sb]) {
+            case 0:
+                scf[0] = static_cast<std::int32_t>(bits.get(6));
+                scf[1] = static_cast<std::int32_t>(bits.get(6));
+                scf[2] = static_cast<std::int32_t>(bits.get(6));
+                break;
+            case 1:
+                scf[0] = scf[1] = static_cast<std::int32_t>(bits.get(6));
+                scf[2] = static_cast<std::int32_t>(bits.get(6));
+                break;
+            case 2:
+                scf[0] = scf[1] = scf[2] = static_cast<std::int32_t>(bits.get(6));
+                break;
+            case 3:
+                scf[0] = static_cast<std::int32_t>(bits.get(6));
+                scf[1] = scf[2] = static_cast<std::int32_t>(bits.get(6));
+                break;
+            default:
+                break;
+            }
+        }
+}
+
+// Three samples of one class: a group code or three separate codes.
+void readTriple(FrameBits& bits, int cls, std::int32_t (&raw)[3])
+{
+    if (grouped(cls)) {
+        const int steps = kClassSteps[cls];
+        std::uint32_t code = bits.get(kClassBits[cls]);
+        for (int& r : raw) {
+            r = static_cast<std::int32_t>(code % static_cast<std::uint32_t>(steps));
+            code /= static_cast<std::uint32_t>(steps);
+        }
+        return;
+    }
+    for (int& r : raw)
+        r = static_cast<std::int32_t>(bits.get(kClassBits[cls]));
+}
+
+void decodeLayer2(Layer12State& s, FrameBits& bits, int bound)
+{
+    const Layer12Tables& t = tables();
+    const Layer2AllocTable& table = *s.table;
+    const int subbands = table.subbands;
+    const int nch = s.channels;
+    for (int sb = 0; sb < subbands; ++sb)
+        for (int ch = 0; ch < nch; ++ch) {
+            if (sb < bound || ch == 0)
+                s.allocation[ch][sb] = table.classOf[sb][bits.get(table.allocBits[sb]) & 15];
+            else
+                s.allocation[ch][sb] = s.allocation[0][sb];
+        }
+    for (int sb = subbands; sb < 32; ++sb)
+        s.allocation[0][sb] = s.allocation[1][sb] = 0;
+    readLayer2ScaleFactors(s, bits);
+
+    for (int part = 0; part < 3; ++part)
+        for (int granule = 0; granule < 4; ++granule) {
+            const int first = 12 * part + 3 * granule;
+            float* out[3] = {s.samples[first], s.samples[first + 1], s.samples[first + 2]};
+            for (int sb = 0; sb < 32; ++sb) {
+                std::int32_t raw[3] = {};
+                for (int ch = 0; ch < nch; ++ch) {
+                    const int cls = s.allocation[ch][sb];
+                    const int k = slot(s, sb, ch);
+                    if (!cls || sb >= s.subbandLimit) {
+                        if (cls && (sb < bound || ch == 0))
+                            readTriple(bits, cls, raw);
+                        out[0][k] = out[1][k] = out[2][k] = 0.0f;
+                        continue;
+                    }
+                    if (sb < bound || ch == 0)
+                        readTriple(bits, cls, raw);
+                    const float factor = t.layer2Factor[cls] * t.scale[s.scaleIndex[ch][sb][part] & 63];
+                    const float centre = static_cast<float>(kClassSteps[cls] - 1) * 0.5f;
+                    for (int i = 0; i < 3; ++i)
+                        out[i][k] = (static_cast<float>(raw[i]) - centre) * factor;
+                }
+            }
+        }
+}
+
+} // namespace
+
+int layer2TableIndex(int mode, int sampleIndex, int bitRateIndex)
+{
+    const bool mono = mode == 3;
+    if (sampleIndex > 2 || bitRateIndex > 14)
+        return -1;
+    if (bitRateIndex == 0)
+        return sampleIndex == 1 ? 0 : 1;
+    if (!mono && (bitRateIndex <= 3 || bitRateIndex == 5))
+        return -1;
+    if (mono && bitRateIndex >= 11)
+        return -1;
+    const int perChannel = kBitRateKbps[2][1][bitRateIndex] / (mono ? 1 : 2);
+    if (perChannel <= 48)
+        return sampleIndex == 2 ? 3 : 2;
+    if (perChannel <= 80)
+        return 0;
+    return sampleIndex == 1 ? 0 : 1;
+}
+
+bool SetupLayer12Stream(Layer12State& s, SynthesisState& synthesis, const MpegFrameHeader& h,
+                        std::int32_t frameLengthHint, std::uint8_t outputFlags, std::int32_t cutoffHz)
+{
+    if (h.LayerCode != 2 && h.LayerCode != 3)
+        return false;
+    // MPEG 2.5 has no Layer I or II.
+    if (h.SyncKind != 1 || h.SampleRateIndex > 2)
+        return false;
+    s.layer = layerNumber(h);
+    s.lsf = h.VersionId == 0;
+    s.channels = h.Mode == 3 ? 1 : 2;
+    s.choice = static_cast<ChannelChoice>(outputFlags & 3);
+    s.outputChannels = s.channels == 2 && s.choice == ChannelChoice::Both ? 2 : 1;
+    if (s.layer == 2) {
+        const int index = s.lsf ? 4 : layer2TableIndex(h.Mode, h.SampleRateIndex, h.BitRateIndex);
+        if (index < 0)
+            return false;
+        s.table = &kLayer2AllocTables[index];
+    } else {
+        s.table = nullptr;
+    }
+    const int fs = sampleRateHz(h);
+    const int cutoff = std::max(cutoffHz, 1000);
+    // All 32 subbands when the cut-off allows: the highest carries signal at
+    // low sampling rates.
+    s.subbandLimit = std::min((cutoff * 64 + fs / 2) / fs, 32);
+    s.samplesPerChannel = s.layer == 1 ? 384 : 1152;
+    s.outputBytesPerFrame = s.outputChannels * s.samplesPerChannel * 2;
+    s.frameLengthHint = frameLengthHint;
+    std::memset(s.samples, 0, sizeof s.samples);
+    std::memset(s.allocation, 0, sizeof s.allocation);
+    std::memset(s.scaleIndex, 0, sizeof s.scaleIndex);
+    SynthesisReset(synthesis);
+    return true;
+}
+
+DecodeResult DecodeLayer12Frame(Layer12State& s, SynthesisState& synthesis, const std::uint8_t* frame,
+                                std::int32_t available, std::int16_t* pcm)
+{
+    FrameBits bits(frame, available);
+    if (bits.get(12) != 0xFFF)
+        return {};
+    const int id = static_cast<int>(bits.get(1));
+    const int layerCode = static_cast<int>(bits.get(2));
+    if (id != (s.lsf ? 0 : 1) || 4 - layerCode != s.layer)
+        return {};
+    const bool crc = bits.get(1) == 0;
+    const int bitRateIndex = static_cast<int>(bits.get(4));
+    const int sampleIndex = static_cast<int>(bits.get(2));
+    const int padding = static_cast<int>(bits.get(1));
+    bits.get(1);
+    const int mode = static_cast<int>(bits.get(2));
+    const int modeExtension = static_cast<int>(bits.get(2));
+    bits.get(4);
+    if (crc)
+        bits.get(16);
+    if (sampleIndex > 2 || bitRateIndex == 15 || (mode == 3) != (s.channels == 1))
+        return {};
+
+    // Each frame's own bit rate gives its length; free format keeps the hint.
+    int length = s.frameLengthHint;
+    if (bitRateIndex != 0) {
+        const int kbps = kBitRateKbps[s.layer][s.lsf ? 0 : 1][bitRateIndex];
+        const int r50 = kSampleRate50[s.lsf ? 0 : 1][sampleIndex];
+        length = s.layer == 1 ? (240 * kbps / r50) * 4 : 2880 * kbps / r50;
+    }
+    length += padding * (s.layer == 1 ? 4 : 1);
+    if (length <= 0 || length > available)
+        return {};
+    FrameBits inFrame(frame, length);
+    inFrame.get(32 + (crc ? 16 : 0));
+    if (s.layer == 1) {
+        decodeLayer1(s, inFrame, jointBound(mode, modeExtension, 32));
+        synthesiseSteps(s, synthesis, 12, pcm);
+    } else {
+        decodeLayer2(s, inFrame, jointBound(mode, modeExtension, s.table->subbands));
+        synthesiseSteps(s, synthesis, 36, pcm);
+    }
+    return {length, s.outputBytesPerFrame};
+}
+
+} // namespace morvik::mpeg

@@ -1,0 +1,145 @@
+// Layer III requantisation, fused with the reordering of short blocks.
+#include "compo/layer3.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace morvik::mpeg {
+
+namespace {
+
+float requantiseValue(const Layer3Tables& t, float factor, std::int32_t v)
+{
+    // The table holds 0 for v = 0, so the common small values take one path.
+    if (v >= -32 && v <= 31)
+        return factor * t.power[v + 32];
+    const float magnitude = static_cast<float>(std::abs(v));
+    return factor * static_cast<float>(v) * std::pow(magnitude, 0.33333334f);
+}
+
+// Lines past the requantised ones still hold an older granule's overlap.
+void zeroFrom(float* out, int line)
+{
+    for (; line < 576; ++line)
+        out[line] = 0.0f;
+}
+
+} // namespace
+
+void Layer3Tables::build()
+{
+    for (int i = 0; i < 262; ++i)
+        globalGain[i] = static_cast<float>(std::pow(2.0, (i - 156) / 4.0));
+    for (int s = 0; s < 2; ++s)
+        for (int p = 0; p < 4; ++p)
+            for (int f = 0; f < 32; ++f)
+                scaleMultiplier[s][p][f] = static_cast<float>(std::pow(2.0, -(s + 1) / 2.0 * (p + f)));
+    for (int v = -32; v < 32; ++v)
+        power[v + 32] = static_cast<float>(std::cbrt(static_cast<double>(std::abs(v))) * v);
+    for (int i = 0; i < 8; ++i)
+        subblockGain[i] = static_cast<float>(std::pow(2.0, -2.0 * i));
+
+    const double pi = 3.14159265358979323846;
+    for (int p = 0; p < 7; ++p) {
+        const double sn = std::sin(p * pi / 12);
+        const double cs = std::cos(p * pi / 12);
+        for (int ms = 0; ms < 2; ++ms) {
+            const double f = ms ? std::sqrt(2.0) : 1.0;
+            intensity1[ms][p][0] = static_cast<float>(f * sn / (sn + cs));
+            intensity1[ms][p][1] = static_cast<float>(f * cs / (sn + cs));
+        }
+    }
+    intensity1[0][7][0] = 1.0f;
+    intensity1[0][7][1] = 0.0f;
+    intensity1[1][7][0] = 1.0f;
+    intensity1[1][7][1] = 1.0f;
+
+    for (int scale = 0; scale < 2; ++scale) {
+        const double io = std::pow(2.0, -(scale + 1) / 4.0);
+        for (int ms = 0; ms < 2; ++ms) {
+            const double f = ms ? std::sqrt(2.0) : 1.0;
+            for (int k = 0; k < 6; ++k) {
+                const int group = (1 << k) - 1;
+                for (int p = 0; p < (1 << k); ++p) {
+                    float* pair = intensity2[scale][ms][group + p];
+                    if (p == (1 << k) - 1) {
+                        pair[0] = 1.0f;
+                        pair[1] = ms ? 1.0f : 0.0f;
+                    } else if (p == 0) {
+                        pair[0] = pair[1] = static_cast<float>(f);
+                    } else if (p & 1) {
+                        pair[0] = static_cast<float>(f * std::pow(io, (p + 1) / 2));
+                        pair[1] = static_cast<float>(f);
+                    } else {
+                        pair[0] = static_cast<float>(f);
+                        pair[1] = static_cast<float>(f * std::pow(io, p / 2));
+                    }
+                }
+            }
+        }
+    }
+}
+
+void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int32_t* in, float* out, int& extent,
+                       const ScaleFactorSet& sf, const GranuleSideInfo& gi, RequantResult& result, float* reorder)
+{
+    const float gain = t.globalGain[gi.global_gain + 6];
+    const int scale = gi.scalefac_scale & 1;
+    const bool shortBlocks = gi.block_type == 2;
+    const int longBands = !shortBlocks ? 22 : gi.mixed_block_flag ? bands.mixedLongBands : 0;
+    const int firstShort = !shortBlocks ? 12 : gi.mixed_block_flag ? 3 : 0;
+    const std::uint8_t* pretab = gi.preflag ? kPretab : nullptr;
+
+    result = RequantResult{};
+    result.firstShortBand = firstShort;
+    result.longBandsProcessed = longBands;
+    int line = 0;
+    for (int b = 0; b < longBands && line < extent; ++b) {
+        const int p = pretab ? pretab[b] : 0;
+        const float factor = gain * t.scaleMultiplier[scale][p][sf.longBands[b] & 31];
+        bool nonzero = false;
+        for (const int end = bands.longStart[b + 1]; line < end; ++line) {
+            nonzero |= in[line] != 0;
+            out[line] = requantiseValue(t, factor, in[line]);
+        }
+        if (nonzero)
+            result.lastNonzeroBand = b;
+    }
+    if (!shortBlocks) {
+        zeroFrom(out, line);
+        return;
+    }
+
+    result.shortBlocks = 1;
+    for (int w = 0; w < 3; ++w)
+        result.lastNonzeroShort[w] = firstShort - 1;
+    const int firstLine = bands.shortStart3[firstShort];
+    int index = firstLine;
+    float windowGain[3];
+    for (int w = 0; w < 3; ++w)
+        windowGain[w] = gain * t.subblockGain[gi.subblock_gain[w] & 7];
+    for (int b = firstShort; b < 13 && index < extent; ++b) {
+        const int width = bands.shortWidth[b];
+        const int base = bands.shortStart3[b];
+        for (int w = 0; w < 3; ++w) {
+            const float factor = windowGain[w] * t.scaleMultiplier[scale][0][sf.shortBands[w][b] & 31];
+            bool nonzero = false;
+            for (int i = 0; i < width; ++i, ++index) {
+                nonzero |= in[index] != 0;
+                reorder[base + 3 * i + w] = requantiseValue(t, factor, in[index]);
+            }
+            if (nonzero)
+                result.lastNonzeroShort[w] = b;
+        }
+    }
+    for (int k = firstLine; k < index; ++k)
+        out[k] = reorder[k];
+    if (index > firstLine)
+        extent = index;
+    zeroFrom(out, std::max(line, index));
+    result.lastNonzeroBand = std::max({result.lastNonzeroShort[0], result.lastNonzeroShort[1],
+                                       result.lastNonzeroShort[2]});
+}
+
+} // namespace morvik::mpeg

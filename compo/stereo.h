@@ -1,0 +1,5 @@
+// Layer III stereo processing and antialias; declared with the other
+// Layer III stages.
+#pragma once
+
+#include "compo/layer3.h"

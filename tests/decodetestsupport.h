@@ -1,0 +1,74 @@
+// Helpers shared by the decoder's whole-file tests: decoding a byte string
+// as the player does, and comparing PCM.
+#pragma once
+
+#include "compo/framestepper.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace decodetest {
+
+struct DecodedStream {
+    bool opened = false;
+    morvik::mpeg::OutputFormat format;
+    std::vector<std::int16_t> pcm;
+};
+
+// Opens and steps through `bytes` with the frame stepper the player uses.
+inline DecodedStream decodeStream(const std::string& bytes)
+{
+    DecodedStream out;
+    auto decoder = std::make_unique<morvik::mpeg::MpegDecoder>();
+    morvik::mpeg::MemoryByteSource source(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                          static_cast<std::int64_t>(bytes.size()));
+    morvik::mpeg::FrameStepper stepper(source, *decoder);
+    out.opened = stepper.open();
+    if (!out.opened)
+        return out;
+    out.format = stepper.format();
+    std::vector<std::int16_t> pcm(morvik::mpeg::FrameStepper::kPcmBufferBytes / 2);
+    while (const int n = stepper.step(pcm.data()))
+        out.pcm.insert(out.pcm.end(), pcm.begin(), pcm.begin() + n / 2);
+    return out;
+}
+
+inline std::vector<std::int16_t> toSamples(const std::string& bytes)
+{
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[2 * i]) |
+                                               static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8);
+    return samples;
+}
+
+struct Difference {
+    std::size_t compared = 0;
+    int maxAbs = 0;
+    double rms = 0;
+    std::size_t worstIndex = 0;
+};
+
+inline Difference compare(const std::vector<std::int16_t>& ours, std::size_t ourStart,
+                          const std::vector<std::int16_t>& reference, std::size_t refStart, std::size_t count)
+{
+    Difference d;
+    double sum = 0;
+    for (std::size_t i = 0; i < count && ourStart + i < ours.size() && refStart + i < reference.size(); ++i) {
+        const int diff = std::abs(ours[ourStart + i] - reference[refStart + i]);
+        if (diff > d.maxAbs) {
+            d.maxAbs = diff;
+            d.worstIndex = i;
+        }
+        sum += double(diff) * diff;
+        ++d.compared;
+    }
+    d.rms = d.compared ? std::sqrt(sum / double(d.compared)) : 0;
+    return d;
+}
+
+} // namespace decodetest

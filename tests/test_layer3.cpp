@@ -1,0 +1,587 @@
+// Layer III stages: the literal tables, Huffman decoding, scale factors,
+// the reservoir and frame entry, antialias, the transforms and synthesis.
+#include "compo/decoder.h"
+#include "compo/dispatch.h"
+#include "compo/huffman.h"
+#include "compo/imdct.h"
+#include "compo/layer3.h"
+#include "compo/synthesis.h"
+
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace morvik::mpeg;
+
+namespace {
+
+// Packs a string of '0'/'1' characters into bytes, followed by zero bytes.
+std::vector<std::uint8_t> packBits(const std::string& bits, std::size_t padding = 16)
+{
+    std::vector<std::uint8_t> out((bits.size() + 7) / 8 + padding, 0);
+    for (std::size_t i = 0; i < bits.size(); ++i)
+        if (bits[i] == '1')
+            out[i / 8] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
+    return out;
+}
+
+struct Code {
+    int x, y;  // for the count1 table, x holds vwxy
+    std::string bits;
+};
+
+// The standard's code words per table number, from iso-tables/huffcode.
+std::map<int, std::vector<Code>> readStandardCodes()
+{
+    std::ifstream in(testsupport::sharedDir() + "/iso-tables/huffcode");
+    EXPECT_TRUE(in) << "iso-tables/huffcode missing";
+    std::map<int, std::vector<Code>> tables;
+    std::string line;
+    int current = -1;
+    while (std::getline(in, line)) {
+        line = line.substr(0, line.find('#'));
+        std::istringstream words(line);
+        std::string first;
+        if (!(words >> first))
+            continue;
+        if (first == ".table") {
+            words >> current;
+            tables[current];
+        } else if (first[0] != '.' && current >= 0) {
+            Code c{};
+            int hlen = 0;
+            if (current >= 32) {
+                c.x = std::stoi(first);
+                words >> hlen >> c.bits;
+            } else {
+                c.x = std::stoi(first);
+                words >> c.y >> hlen >> c.bits;
+            }
+            EXPECT_EQ(static_cast<int>(c.bits.size()), hlen);
+            tables[current].push_back(c);
+        }
+    }
+    return tables;
+}
+
+TEST(HuffmanTables, EveryCodeDecodesToItsValueAndLength)
+{
+    const auto tables = readStandardCodes();
+    int checked = 0;
+    for (int number = 1; number < 32; ++number) {
+        const HuffDescriptor& d = kHuffDescriptors[number];
+        ASSERT_TRUE(tables.count(number)) << number;
+        // Tables 17..23 and 25..31 share the codes of 16 and 24.
+        const int source = tables.at(number).empty() && number > 16 ? (number < 24 ? 16 : 24) : number;
+        for (const Code& c : tables.at(source)) {
+            // Sign bits 0 (positive) and zero linbits follow the code.
+            const auto data = packBits(c.bits);
+            BitReader r;
+            r.BitReaderStart(data.data());
+            std::int32_t x = -1, y = -1;
+            decodePair(r, d, x, y);
+            const int extraBits = (c.x != 0) + (c.y != 0) + d.linbits * ((c.x == 15) + (c.y == 15));
+            EXPECT_EQ(x, c.x) << "table " << number << " code " << c.bits;
+            EXPECT_EQ(y, c.y) << "table " << number << " code " << c.bits;
+            EXPECT_EQ(r.BitPosition(), static_cast<int>(c.bits.size()) + extraBits)
+                << "table " << number << " code " << c.bits;
+            ++checked;
+        }
+    }
+    for (const Code& c : tables.at(32)) {
+        const auto data = packBits(c.bits);
+        const std::uint16_t entry = kCount1TableA[data[0] >> 2];
+        EXPECT_EQ(entry >> 8, static_cast<int>(c.bits.size())) << c.bits;
+        EXPECT_EQ(entry & 15, c.x) << c.bits;
+        ++checked;
+    }
+    EXPECT_GT(checked, 4000);
+}
+
+TEST(HuffmanTables, StandardCodesArePrefixFree)
+{
+    for (const auto& [number, codes] : readStandardCodes()) {
+        std::vector<std::string> words;
+        for (const Code& c : codes)
+            words.push_back(c.bits);
+        std::sort(words.begin(), words.end());
+        for (std::size_t i = 1; i < words.size(); ++i)
+            EXPECT_NE(words[i].rfind(words[i - 1], 0), 0u)
+                << "table " << number << ": " << words[i - 1] << " is a prefix of " << words[i];
+    }
+}
+
+TEST(HuffmanTables, DescriptorsFollowTheStandard)
+{
+    for (int n : {0, 4, 14})
+        EXPECT_EQ(kHuffDescriptors[n].kind, HuffKind::Zero) << n;
+    const int linbits[32] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                             1, 2, 3, 4, 6, 8, 10, 13, 4, 5, 6, 7, 8, 9, 11, 13};
+    for (int n = 0; n < 32; ++n)
+        EXPECT_EQ(kHuffDescriptors[n].linbits, linbits[n]) << n;
+}
+
+TEST(Count1, TableBNeedsFourBits)
+{
+    struct Case {
+        const char* name;
+        std::string bits;
+        int bitsRemaining;
+        int expectedLines;
+        int consumed;
+        std::int32_t v;
+    };
+    const Case cases[] = {
+        {"zero quadruple with 4 bits", "1111", 4, 0, 4, 0},
+        {"3 bits left decode nothing", "1111", 3, 0, 0, 0},
+        {"v with its sign inside the budget", "0111" "1", 5, 2, 5, -1},
+        {"v whose sign crosses the end is cleared", "0111" "1", 4, 0, 5, 0},
+    };
+    for (const Case& c : cases) {
+        const auto data = packBits(c.bits);
+        BitReader r;
+        r.BitReaderStart(data.data());
+        r.BitReaderSetEnd(data.data() + data.size());
+        std::int32_t dest[8] = {9, 9, 9, 9, 9, 9, 9, 9};
+        EXPECT_EQ(DecodeCount1(r, dest, 4, c.bitsRemaining, true), c.expectedLines) << c.name;
+        EXPECT_EQ(r.BitPosition(), c.consumed) << c.name;
+        if (c.consumed > 0) {
+            EXPECT_EQ(dest[0], c.v) << c.name;
+        }
+    }
+}
+
+TEST(Count1, ExtentRoundsToPairs)
+{
+    // Table A code "1" is the zero quadruple; "0101" is vwxy = 0001 (y only).
+    const auto data = packBits(std::string("1") + "0101" + "0");
+    BitReader r;
+    r.BitReaderStart(data.data());
+    r.BitReaderSetEnd(data.data() + data.size());
+    std::int32_t dest[8] = {};
+    EXPECT_EQ(DecodeCount1(r, dest, 8, 6, false), 8);
+    EXPECT_EQ(dest[7], 1);
+}
+
+TEST(Tables, SynthesisWindowIsSymmetric)
+{
+    EXPECT_EQ(kSynthesisWindowD[0], 0);
+    EXPECT_EQ(kSynthesisWindowD[256], 75038);
+    for (int i = 1; i < 512; ++i) {
+        if (i % 64 == 0)
+            EXPECT_EQ(kSynthesisWindowD[512 - i], kSynthesisWindowD[i]) << i;
+        else
+            EXPECT_EQ(kSynthesisWindowD[512 - i], -kSynthesisWindowD[i]) << i;
+    }
+}
+
+TEST(Tables, BandBoundariesEndAt576And192)
+{
+    for (const auto& row : kBandBoundaries)
+        for (const BandBoundaries& b : row) {
+            EXPECT_EQ(b.longBands[0], 0);
+            EXPECT_EQ(b.longBands[22], 576);
+            EXPECT_EQ(b.shortBands[0], 0);
+            EXPECT_EQ(b.shortBands[13], 192);
+            for (int i = 1; i < 23; ++i)
+                EXPECT_GT(b.longBands[i], b.longBands[i - 1]);
+            for (int i = 1; i < 14; ++i)
+                EXPECT_GT(b.shortBands[i], b.shortBands[i - 1]);
+        }
+    // The mixed-block long part ends where short band 3 begins.
+    for (int row = 0; row < 3; ++row)
+        for (const BandBoundaries& b : kBandBoundaries[row])
+            EXPECT_EQ(b.longBands[row == 0 ? 8 : 6], 3 * b.shortBands[3]);
+}
+
+TEST(Tables, LsfPartitionsCoverEveryBand)
+{
+    for (const auto& row : kLsfBandCounts) {
+        EXPECT_EQ(row[0][0] + row[0][1] + row[0][2] + row[0][3], 21);
+        EXPECT_EQ(row[1][0] + row[1][1] + row[1][2] + row[1][3], 12);
+        EXPECT_EQ(row[2][0], 6);
+        EXPECT_EQ(3 + row[2][1] + row[2][2] + row[2][3], 12);
+    }
+}
+
+// A decoder set up for the stream of `header`.
+std::unique_ptr<MpegDecoder> decoderFor(std::vector<std::uint8_t> header, int lengthHint = 0)
+{
+    auto decoder = std::make_unique<MpegDecoder>();
+    MpegFrameHeader h;
+    const int length = ParseFrameHeader(header.data(), 4, h);
+    EXPECT_TRUE(decoder->SetupStream(h, lengthHint ? lengthHint : length));
+    return decoder;
+}
+
+TEST(Layer3Stream, OutputFormats)
+{
+    struct Case {
+        std::vector<std::uint8_t> header;
+        OutputFormat format;
+    };
+    const Case cases[] = {
+        {{0xFF, 0xFB, 0x90, 0x64}, {2, 2304, 44100, 16, 417, 0}},
+        {{0xFF, 0xF3, 0x80, 0xC4}, {1, 576, 22050, 16, 208, 0}},
+        {{0xFF, 0xE3, 0x80, 0x04}, {2, 1152, 11025, 16, 417, 0}},
+        {{0xFF, 0xE3, 0x88, 0xC4}, {1, 576, 8000, 16, 576, 0}},
+    };
+    for (const Case& c : cases) {
+        const auto decoder = decoderFor(c.header);
+        const OutputFormat f = decoder->GetOutputFormat();
+        EXPECT_EQ(f.channels, c.format.channels);
+        EXPECT_EQ(f.samplesPerFrame, c.format.samplesPerFrame);
+        EXPECT_EQ(f.sampleRate, c.format.sampleRate);
+        EXPECT_EQ(f.bitsPerSample, 16);
+        EXPECT_EQ(f.frameLengthHint, c.format.frameLengthHint);
+    }
+}
+
+TEST(Layer3Stream, EightKilohertzUsesItsOwnBands)
+{
+    const auto decoder = decoderFor({0xFF, 0xE3, 0x88, 0xC4});
+    const BandLayout& bands = decoder->layer3().bands;
+    EXPECT_EQ(bands.longStart[17], 566);
+    EXPECT_EQ(bands.shortStart3[9], 3 * 160);
+    EXPECT_EQ(bands.mixedLongBands, 6);
+}
+
+TEST(Layer3Stream, UnusableHeadersAreRefused)
+{
+    struct Case {
+        const char* name;
+        std::uint8_t header[4];
+    };
+    const Case cases[] = {
+        {"reserved layer", {0xFF, 0xF9, 0x90, 0x64}},
+        {"reserved sampling rate", {0xFF, 0xFB, 0x9C, 0x64}},
+    };
+    for (const Case& c : cases) {
+        MpegDecoder decoder;
+        MpegFrameHeader h;
+        ParseFrameHeader(c.header, 4, h);
+        EXPECT_FALSE(decoder.SetupStream(h, 417)) << c.name;
+        std::int16_t pcm[kMaxPcmBytesPerFrame / 2];
+        EXPECT_EQ(decoder.DecodeFrame(c.header, 4, pcm).frameBytes, 0) << c.name;
+    }
+}
+
+// One frame: header, side information with main_data_begin, zero main data.
+std::vector<std::uint8_t> frameWithReservoirBegin(std::vector<std::uint8_t> header, int length, int begin, bool mpeg1)
+{
+    std::vector<std::uint8_t> frame(static_cast<std::size_t>(length), 0);
+    std::copy(header.begin(), header.end(), frame.begin());
+    if (mpeg1) {
+        frame[4] = static_cast<std::uint8_t>(begin >> 1);
+        frame[5] = static_cast<std::uint8_t>((begin & 1) << 7);
+    } else {
+        frame[4] = static_cast<std::uint8_t>(begin);
+    }
+    return frame;
+}
+
+TEST(Layer3Frame, FirstFrameReferringBackGivesSilence)
+{
+    const auto decoder = decoderFor({0xFF, 0xFB, 0x90, 0x64});
+    auto frame = frameWithReservoirBegin({0xFF, 0xFB, 0x92, 0x64}, 418, 100, true);
+    std::vector<std::int16_t> pcm(kMaxPcmBytesPerFrame / 2, 7);
+    const FrameDecodeResult r = decoder->DecodeFrame(frame.data(), 418, pcm.data());
+    EXPECT_EQ(r.frameBytes, 418);
+    EXPECT_EQ(r.pcmBytes, 4608);
+    for (int i = 0; i < 2304; ++i)
+        ASSERT_EQ(pcm[static_cast<std::size_t>(i)], 0) << i;
+}
+
+TEST(Layer3Frame, LsfSlotFlipsOnASilentFrame)
+{
+    const auto decoder = decoderFor({0xFF, 0xF3, 0x80, 0xC4});
+    auto frame = frameWithReservoirBegin({0xFF, 0xF3, 0x80, 0xC4}, 208, 50, false);
+    std::vector<std::int16_t> pcm(kMaxPcmBytesPerFrame / 2);
+    EXPECT_EQ(decoder->layer3().lsfSlot, 0);
+    EXPECT_EQ(decoder->DecodeFrame(frame.data(), 208, pcm.data()).pcmBytes, 1152);
+    EXPECT_EQ(decoder->layer3().lsfSlot, 1);
+    EXPECT_EQ(decoder->DecodeFrame(frame.data(), 208, pcm.data()).pcmBytes, 1152);
+    EXPECT_EQ(decoder->layer3().lsfSlot, 0);
+}
+
+TEST(Layer3Frame, BadFramesAreRejected)
+{
+    const auto decoder = decoderFor({0xFF, 0xFB, 0x90, 0x64});
+    std::vector<std::int16_t> pcm(kMaxPcmBytesPerFrame / 2);
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> frame;
+        int available;
+    };
+    std::vector<Case> cases = {
+        {"wrong sync", frameWithReservoirBegin({0xFF, 0xEB, 0x90, 0x64}, 417, 0, true), 417},
+        {"frame longer than the bytes given", frameWithReservoirBegin({0xFF, 0xFB, 0x90, 0x64}, 417, 0, true), 416},
+        {"forbidden bit rate", frameWithReservoirBegin({0xFF, 0xFB, 0xF0, 0x64}, 417, 0, true), 417},
+        {"other sampling rate", frameWithReservoirBegin({0xFF, 0xFB, 0x94, 0x64}, 417, 0, true), 417},
+        {"three header bytes", {0xFF, 0xFB, 0x90}, 3},
+    };
+    for (Case& c : cases)
+        EXPECT_EQ(decoder->DecodeFrame(c.frame.data(), c.available, pcm.data()).frameBytes, 0) << c.name;
+}
+
+TEST(Layer3Frame, MainDataThatDoesNotFitIsRejected)
+{
+    // Free-format frames of 8000 bytes: the first fills the reservoir past
+    // its compaction mark; the second keeps 511 bytes and cannot fit.
+    const std::vector<std::uint8_t> header = {0xFF, 0xFB, 0x00, 0x64};
+    const auto decoder = decoderFor(header, 8000);
+    std::vector<std::int16_t> pcm(kMaxPcmBytesPerFrame / 2);
+    auto first = frameWithReservoirBegin(header, 8000, 0, true);
+    EXPECT_EQ(decoder->DecodeFrame(first.data(), 8000, pcm.data()).frameBytes, 8000);
+    auto second = frameWithReservoirBegin(header, 8000, 511, true);
+    EXPECT_EQ(decoder->DecodeFrame(second.data(), 8000, pcm.data()).frameBytes, 0);
+
+    const auto big = decoderFor(header, 9000);
+    auto huge = frameWithReservoirBegin(header, 9000, 0, true);
+    EXPECT_EQ(big->DecodeFrame(huge.data(), 9000, pcm.data()).frameBytes, 0);
+}
+
+TEST(ScaleFactors, ScfsiReusesGranuleZero)
+{
+    MpegDecoder decoder;
+    Layer3State& s = decoder.layer3();
+    s.versionRow = 1;
+    s.scalefactors[0][0] = ScaleFactorSet{};
+    s.side[0][0] = GranuleSideInfo{};
+    s.side[0][0].scalefac_compress = 15;  // slen 4 and 3
+    std::string bits;
+    for (int b = 0; b < 21; ++b) {
+        const int width = b < 11 ? 4 : 3;
+        for (int k = width - 1; k >= 0; --k)
+            bits += ((b + 1) >> k) & 1 ? '1' : '0';
+    }
+    const auto data = packBits(bits);
+    BitReader r;
+    r.BitReaderStart(data.data());
+    ReadMpeg1ScaleFactors(s, r, 0, 0);
+    EXPECT_EQ(r.BitPosition(), 11 * 4 + 10 * 3);
+
+    s.side[1][0] = s.side[0][0];
+    s.scfsi[0] = 15;
+    s.scalefactors[1][0] = ScaleFactorSet{};
+    const auto zeros = packBits(std::string(80, '0'));
+    r.BitReaderStart(zeros.data());
+    ReadMpeg1ScaleFactors(s, r, 1, 0);
+    EXPECT_EQ(r.BitPosition(), 0);
+    for (int b = 0; b < 21; ++b)
+        EXPECT_EQ(s.scalefactors[1][0].longBands[b], (b + 1) & (b < 11 ? 15 : 7)) << b;
+
+    // scfsi 0b0101: bands 6..10 and 16..20 are reused, the others read.
+    s.scfsi[0] = 5;
+    r.BitReaderStart(zeros.data());
+    ReadMpeg1ScaleFactors(s, r, 1, 0);
+    EXPECT_EQ(r.BitPosition(), 6 * 4 + 5 * 3);
+    EXPECT_EQ(s.scalefactors[1][0].longBands[0], 0);
+    EXPECT_EQ(s.scalefactors[1][0].longBands[6], 7);
+    EXPECT_EQ(s.scalefactors[1][0].longBands[11], 0);
+    EXPECT_EQ(s.scalefactors[1][0].longBands[16], 17 & 7);
+}
+
+TEST(Antialias, ExtentDecidesTheBoundaries)
+{
+    struct Case {
+        int blockType, mixed, extent, boundaries;
+    };
+    const Case cases[] = {{0, 0, 10, 0}, {0, 0, 11, 1}, {0, 0, 576, 31}, {1, 0, 29, 2},
+                          {2, 1, 576, 1}, {2, 0, 576, 0}};
+    for (const Case& c : cases) {
+        GranuleSideInfo g;
+        g.block_type = c.blockType;
+        g.mixed_block_flag = c.mixed;
+        EXPECT_EQ(AntialiasBoundaries(g, c.extent), c.boundaries) << c.blockType << "/" << c.extent;
+    }
+}
+
+TEST(Antialias, ButterfliesMixNeighbouringSubbands)
+{
+    float x[576] = {};
+    x[17] = 1.0f;  // last line of subband 0
+    AntialiasRef(x, 1);
+    const double c0 = -0.6;
+    const double root = std::sqrt(1 + c0 * c0);
+    EXPECT_NEAR(x[17], 1 / root, 1e-6);
+    EXPECT_NEAR(x[18], c0 / root, 1e-6);
+    for (int k = 0; k < 576; ++k) {
+        if (k != 17 && k != 18) {
+            EXPECT_EQ(x[k], 0.0f) << k;
+        }
+    }
+    // No boundary: nothing changes.
+    float y[576] = {};
+    y[17] = 1.0f;
+    AntialiasRef(y, 0);
+    EXPECT_EQ(y[18], 0.0f);
+}
+
+TEST(Transforms, Dct32MatchesItsDefinition)
+{
+    float in[32], out[32];
+    for (int n = 0; n < 32; ++n)
+        in[n] = static_cast<float>(std::sin(n * 0.7) * 1000 + n);
+    Dct32(in, out);
+    for (int k = 0; k < 32; ++k) {
+        double expected = 0;
+        for (int n = 0; n < 32; ++n)
+            expected += in[n] * std::cos(M_PI * (2 * n + 1) * k / 64);
+        EXPECT_NEAR(out[k], expected, 0.05) << k;
+    }
+}
+
+TEST(Transforms, ImdctsAreDctIv)
+{
+    float x[18], y[18];
+    for (int n = 0; n < 18; ++n)
+        x[n] = y[n] = static_cast<float>(std::cos(n * 1.3) * 100);
+    Imdct36Ref(y);
+    for (int k = 0; k < 18; ++k) {
+        double expected = 0;
+        for (int n = 0; n < 18; ++n)
+            expected += x[n] * std::cos(M_PI * (2 * n + 1) * (2 * k + 1) / 72);
+        EXPECT_NEAR(y[k], expected, 1e-3) << k;
+    }
+    for (int n = 0; n < 18; ++n)
+        y[n] = x[n];
+    Imdct12x3Ref(y);
+    for (int w = 0; w < 3; ++w)
+        for (int k = 0; k < 6; ++k) {
+            double expected = 0;
+            for (int n = 0; n < 6; ++n)
+                expected += x[3 * n + w] * std::cos(M_PI * (2 * n + 1) * (2 * k + 1) / 24);
+            EXPECT_NEAR(y[6 * w + k], expected, 1e-3) << w << "/" << k;
+        }
+}
+
+TEST(Transforms, SilentGranuleReturnsThePreviousOverlap)
+{
+    float current[576] = {}, previous[576] = {}, block[576];
+    for (int k = 0; k < 36; ++k)
+        previous[k] = static_cast<float>(k + 1);
+    const int covered = HybridFilterRef(current, previous, block, 0, 0, 0, 36, 32);
+    EXPECT_EQ(covered, 36);
+    for (int t = 0; t < 18; ++t) {
+        EXPECT_EQ(block[32 * t + 0], previous[t]);
+        EXPECT_EQ(block[32 * t + 1], previous[18 + t]);
+        EXPECT_EQ(block[32 * t + 2], 0.0f);
+    }
+    for (int k = 0; k < 36; ++k)
+        EXPECT_EQ(current[k], 0.0f);
+}
+
+TEST(Transforms, MixedFlagUsesTheNormalWindowInTheLowSubbands)
+{
+    // A start block with the mixed flag keeps the normal window's second
+    // half in subbands 0 and 1 and the start window's above them.
+    float current[576], previous[576] = {}, block[576];
+    for (float& v : current)
+        v = 1.0f;
+    HybridFilterRef(current, previous, block, 1 + kMixedBlockBit, 576, 576, 0, 32);
+    const auto& windows = blockWindows();
+    float plain[576], block2[576];
+    for (float& v : plain)
+        v = 1.0f;
+    HybridFilterRef(plain, previous, block2, 0, 576, 576, 0, 32);
+    EXPECT_EQ(current[17], plain[17]);
+    EXPECT_EQ(current[35], plain[35]);
+    EXPECT_NE(current[36 + 17], plain[36 + 17]);
+    EXPECT_EQ(windows[1][35], 0.0f);
+}
+
+TEST(Synthesis, SilenceAfterSixteenSteps)
+{
+    auto s = std::make_unique<SynthesisState>();
+    SynthesisInit(*s);
+    float block[576];
+    for (int i = 0; i < 576; ++i)
+        block[i] = static_cast<float>((i * 37 % 101) - 50) * 100.0f;
+    std::int16_t out[576];
+    SynthesiseGranule(*s, 0, block, out, false);
+    float silence[576] = {};
+    SynthesiseGranule(*s, 0, silence, out, false);
+    // Steps 0..15 of the silent granule still hear the loud one; step 16 and
+    // 17 (samples 512 on) are exact zeros.
+    bool heard = false;
+    for (int i = 0; i < 32 * 15; ++i)
+        heard |= out[i] != 0;
+    EXPECT_TRUE(heard);
+    for (int i = 32 * 16; i < 576; ++i)
+        EXPECT_EQ(out[i], 0) << i;
+}
+
+// One ring value at sample 1's first even tap, whose weight is D[1] = -2^-16.
+std::int16_t sampleOneFor(const SynthesisState& s, float ringValue)
+{
+    float ring[kRingSize] = {};
+    ring[17] = ringValue;
+    std::int16_t out[32];
+    WindowToPcmMonoRef(s.window, ring, 0, out);
+    return out[1];
+}
+
+TEST(Synthesis, RoundsHalfToEvenAndClips)
+{
+    auto s = std::make_unique<SynthesisState>();
+    SynthesisInit(*s);
+    ASSERT_EQ(kSynthesisWindowD[1], -1);
+    struct Case {
+        double sample;
+        std::int16_t pcm;
+    };
+    const Case cases[] = {{2.5, 2},     {3.5, 4},      {-2.5, -2},     {2.4, 2},
+                          {32767.4, 32767}, {40000, 32767}, {-32768.4, -32768}, {-40000, -32768}};
+    for (const Case& c : cases)
+        EXPECT_EQ(sampleOneFor(*s, static_cast<float>(-c.sample * 65536)), c.pcm) << c.sample;
+}
+
+TEST(Synthesis, PolarityTwiceInvertsOnce)
+{
+    auto s = std::make_unique<SynthesisState>();
+    SynthesisInit(*s);
+    EXPECT_EQ(sampleOneFor(*s, -100 * 65536.0f), 100);
+    SetInvertPolarity(*s, true);
+    SetInvertPolarity(*s, true);
+    EXPECT_TRUE(s->inverted);
+    EXPECT_EQ(sampleOneFor(*s, -100 * 65536.0f), -100);
+    SetInvertPolarity(*s, false);
+    EXPECT_EQ(sampleOneFor(*s, -100 * 65536.0f), 100);
+}
+
+TEST(Synthesis, StreamSetUpClearsTheRings)
+{
+    const auto decoder = decoderFor({0xFF, 0xFB, 0x90, 0x64});
+    SynthesisState& s = decoder->layer3().synthesis;
+    s.ring[0][5] = 1.0f;
+    s.offset[0] = 64;
+    MpegFrameHeader h;
+    const std::uint8_t header[4] = {0xFF, 0xFB, 0x90, 0x64};
+    ParseFrameHeader(header, 4, h);
+    ASSERT_TRUE(decoder->SetupStream(h, 417));
+    EXPECT_EQ(s.ring[0][5], 0.0f);
+    EXPECT_EQ(s.offset[0], 0);
+}
+
+TEST(Dispatch, HoldsTheReferenceVariants)
+{
+    SelectReferenceVariants();
+    const DecoderDispatch& d = decoderDispatch();
+    EXPECT_EQ(d.Antialias, &AntialiasRef);
+    EXPECT_EQ(d.WindowToPcmMono, &WindowToPcmMonoRef);
+    EXPECT_EQ(d.WindowToPcmStereo, &WindowToPcmStereoRef);
+    EXPECT_EQ(d.HybridFilter, &HybridFilterRef);
+    EXPECT_EQ(d.Imdct36, &Imdct36Ref);
+    EXPECT_EQ(d.Imdct12x3, &Imdct12x3Ref);
+}
+
+} // namespace
