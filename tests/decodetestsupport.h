@@ -4,6 +4,9 @@
 
 #include "compo/framestepper.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -69,6 +72,25 @@ inline Difference compare(const std::vector<std::int16_t>& ours, std::size_t our
     }
     d.rms = d.compared ? std::sqrt(sum / double(d.compared)) : 0;
     return d;
+}
+
+// The left-only and right-only outputs are the channels of the stereo
+// output exactly; the mono mix is their average within rounding.
+inline void expectChannelOutputsAgree(const std::vector<std::int16_t>& both,
+                                      const std::vector<std::int16_t>& left,
+                                      const std::vector<std::int16_t>& right,
+                                      const std::vector<std::int16_t>& mix)
+{
+    ASSERT_EQ(both.size(), 2 * left.size());
+    ASSERT_EQ(right.size(), left.size());
+    ASSERT_EQ(mix.size(), left.size());
+    int worstMix = 0;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        ASSERT_EQ(left[i], both[2 * i]) << i;
+        ASSERT_EQ(right[i], both[2 * i + 1]) << i;
+        worstMix = std::max(worstMix, std::abs(2 * mix[i] - (both[2 * i] + both[2 * i + 1])));
+    }
+    EXPECT_LE(worstMix, 3);
 }
 
 } // namespace decodetest

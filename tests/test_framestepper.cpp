@@ -117,20 +117,8 @@ TEST(OutputChannels, LeftRightAndMonoMixFollowTheStereoDecode)
         EXPECT_EQ(decoder->GetOutputFormat().channels, flags == OutputBoth ? 2 : 1);
         return pcm;
     };
-    const auto both = decodeWith(OutputBoth);
-    const auto left = decodeWith(OutputLeftOnly);
-    const auto right = decodeWith(OutputRightOnly);
-    const auto mix = decodeWith(OutputMonoMix);
-    ASSERT_EQ(both.size(), 2 * left.size());
-    ASSERT_EQ(right.size(), left.size());
-    ASSERT_EQ(mix.size(), left.size());
-    int worstMix = 0;
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        ASSERT_EQ(left[i], both[2 * i]) << i;
-        ASSERT_EQ(right[i], both[2 * i + 1]) << i;
-        worstMix = std::max(worstMix, std::abs(2 * mix[i] - (both[2 * i] + both[2 * i + 1])));
-    }
-    EXPECT_LE(worstMix, 3);
+    decodetest::expectChannelOutputsAgree(decodeWith(OutputBoth), decodeWith(OutputLeftOnly),
+                                          decodeWith(OutputRightOnly), decodeWith(OutputMonoMix));
 }
 
 TEST(DecodeCommand, WritesPcmOrRefusesWhatIsNotMpegAudio)
