@@ -1,5 +1,7 @@
 #include "compo/huffman.h"
 
+#include <bit>
+
 namespace morvik::mpeg {
 
 const HuffDescriptor kHuffDescriptors[34] = {
@@ -125,24 +127,31 @@ void decodePair(BitReader& reader, const HuffDescriptor& d, std::int32_t& x, std
         decodePairOf<false>(reader, d.table, d.linbits, x, y);
 }
 
+// The decoders work on a local copy of the reader: the values they store
+// could otherwise alias its fields, which would then be reloaded from memory
+// after every store.
 void DecodeBigValues(BitReader& reader, std::int32_t* dest, int lineCount, int tableNumber)
 {
     const HuffDescriptor& d = kHuffDescriptors[tableNumber & 31];
+    BitReader local = reader;
     switch (d.kind) {
     case HuffKind::Zero:
         for (int i = 0; i < lineCount; ++i)
             dest[i] = 0;
         return;
     case HuffKind::Escape:
-        decodeRegion<true>(reader, dest, lineCount, d);
-        return;
+        decodeRegion<true>(local, dest, lineCount, d);
+        break;
     default:
-        decodeRegion<false>(reader, dest, lineCount, d);
-        return;
+        decodeRegion<false>(local, dest, lineCount, d);
+        break;
     }
+    reader = local;
 }
 
-int DecodeCount1(BitReader& reader, std::int32_t* dest, int linesAvailable, int bitsRemaining, bool tableB)
+namespace {
+
+int decodeCount1(BitReader& reader, std::int32_t* dest, int linesAvailable, int bitsRemaining, bool tableB)
 {
     const int quads = linesAvailable / 4;
     int last = -1;
@@ -164,14 +173,20 @@ int DecodeCount1(BitReader& reader, std::int32_t* dest, int linesAvailable, int 
             vwxy = entry & 15;
             bitsRemaining -= length;
         }
+        // The sign bits of the nonzero values, read together: a one-bit read
+        // refills below 3 held bits, a read of all of them below their count
+        // plus 2, and either way the same bytes are loaded by the quadruple's
+        // end.
+        const int nonzero = std::popcount(static_cast<unsigned>(vwxy));
+        const std::uint32_t signs = nonzero ? reader.ReadBitsRefill(nonzero) : 0;
+        bitsRemaining -= nonzero;
         std::int32_t* out = dest + 4 * q;
+        int signsLeft = nonzero;
         for (int k = 0; k < 4; ++k) {
-            std::int32_t value = (vwxy >> (3 - k)) & 1;
-            if (value) {
-                value = reader.ReadBitsRefill(1) ? -1 : 1;
-                --bitsRemaining;
-            }
-            out[k] = value;
+            const int value = (vwxy >> (3 - k)) & 1;
+            signsLeft -= value;
+            const int negative = static_cast<int>(signs >> signsLeft) & value;
+            out[k] = value - 2 * negative;
         }
         decoded = q;
         if (vwxy) {
@@ -197,6 +212,16 @@ int DecodeCount1(BitReader& reader, std::int32_t* dest, int linesAvailable, int 
     if (last < 0)
         return 0;
     return (lastBits & 3) ? (last + 1) * 4 : last * 4 + 2;
+}
+
+} // namespace
+
+int DecodeCount1(BitReader& reader, std::int32_t* dest, int linesAvailable, int bitsRemaining, bool tableB)
+{
+    BitReader local = reader;
+    const int extent = decodeCount1(local, dest, linesAvailable, bitsRemaining, tableB);
+    reader = local;
+    return extent;
 }
 
 } // namespace morvik::mpeg

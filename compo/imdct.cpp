@@ -2,6 +2,7 @@
 
 #include "compo/dispatch.h"
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <numbers>
@@ -18,6 +19,11 @@ struct ImdctTables {
     float oddTwiddle18[9];  // 2 cos((2n + 1) pi / 36)
     float dct9[9][4];  // cos(pi (2n + 1) m / 18), [m][n < 4]
     float dct6[6][6];  // cos(pi (2n + 1) (2k + 1) / 24), [k][n]
+    // The 36-point transform's factors four times over, one per lane of
+    // imdct36Lanes, so that four subbands form plain vector operations.
+    float preTwiddleLanes[18][4];
+    float oddTwiddleLanes[9][4];
+    float dct9Lanes[9][4][4];
 
     ImdctTables()
     {
@@ -44,6 +50,15 @@ struct ImdctTables {
         for (int k = 0; k < 6; ++k)
             for (int n = 0; n < 6; ++n)
                 dct6[k][n] = static_cast<float>(std::cos(kPi * (2 * n + 1) * (2 * k + 1) / 24));
+        for (int lane = 0; lane < 4; ++lane) {
+            for (int n = 0; n < 18; ++n)
+                preTwiddleLanes[n][lane] = preTwiddle36[n];
+            for (int n = 0; n < 9; ++n)
+                oddTwiddleLanes[n][lane] = oddTwiddle18[n];
+            for (int m = 0; m < 9; ++m)
+                for (int n = 0; n < 4; ++n)
+                    dct9Lanes[m][n][lane] = dct9[m][n];
+        }
     }
 };
 
@@ -53,52 +68,112 @@ const ImdctTables& tables()
     return t;
 }
 
-// 9-point DCT-II, X[m] = sum g[n] cos(pi (2n + 1) m / 18). Inputs n and
-// 8 - n share their cosines up to the sign (-1)^m, and the middle input
-// contributes only to even m, so a 9 x 4 matrix suffices.
-inline void dct9(const float (&matrix)[9][4], const float* g, float* out)
+// 9-point DCT-II, X[m] = sum g[n] cos(pi (2n + 1) m / 18), of K inputs
+// side by side (value n of input k at g[n][k]). Inputs n and 8 - n share
+// their cosines up to the sign (-1)^m, and the middle input contributes only
+// to even m, so a 9 x 4 matrix suffices.
+template <int K>
+inline void dct9(const float (&matrix)[9][4][4], const float (&g)[9][K], float (&out)[9][K])
 {
-    float sum[4], diff[4];
-    for (int n = 0; n < 4; ++n) {
-        sum[n] = g[n] + g[8 - n];
-        diff[n] = g[n] - g[8 - n];
-    }
-    for (int m = 0; m < 9; m += 2) {
-        const float middle = (m & 2) ? -g[4] : g[4];
-        out[m] = matrix[m][0] * sum[0] + matrix[m][1] * sum[1] + matrix[m][2] * sum[2] + matrix[m][3] * sum[3] +
-                 middle;
-    }
+    float sum[4][K], diff[4][K];
+    for (int n = 0; n < 4; ++n)
+        for (int k = 0; k < K; ++k) {
+            sum[n][k] = g[n][k] + g[8 - n][k];
+            diff[n][k] = g[n][k] - g[8 - n][k];
+        }
+    for (int m = 0; m < 9; m += 2)
+        for (int k = 0; k < K; ++k) {
+            const float middle = (m & 2) ? -g[4][k] : g[4][k];
+            out[m][k] = matrix[m][0][k] * sum[0][k] + matrix[m][1][k] * sum[1][k] + matrix[m][2][k] * sum[2][k] +
+                        matrix[m][3][k] * sum[3][k] + middle;
+        }
     for (int m = 1; m < 9; m += 2)
-        out[m] = matrix[m][0] * diff[0] + matrix[m][1] * diff[1] + matrix[m][2] * diff[2] + matrix[m][3] * diff[3];
+        for (int k = 0; k < K; ++k)
+            out[m][k] = matrix[m][0][k] * diff[0][k] + matrix[m][1][k] * diff[1][k] + matrix[m][2][k] * diff[2][k] +
+                        matrix[m][3][k] * diff[3][k];
 }
 
-// Long-block subband: 36-point transform, window, overlap-add.
-template <bool add>
-void longSubband(const float* spectrum, const float* window, const float* overlapIn, float* block, float* overlapOut,
-                 int s)
+// The 36-point transform of K subbands side by side (line n of subband k at
+// x[n][k]), in place. Each subband sees exactly the operations of the single
+// transform; side by side, the serial recursions of neighbouring subbands
+// overlap and the compiler may keep the lanes in one register.
+template <int K>
+void imdct36Lanes(float (&x)[18][K])
 {
-    float y[18];
+    const ImdctTables& t = tables();
+    float a[18][K];
     for (int n = 0; n < 18; ++n)
-        y[n] = spectrum[n];
-    Imdct36Ref(y);
-    for (int t = 0; t < 9; ++t) {
-        const float a = overlapIn[t] + window[t] * y[t + 9];
-        const float b = overlapIn[t + 9] + window[t + 9] * y[17 - t];
-        block[32 * t + s] = add ? block[32 * t + s] + a : a;
-        block[32 * (t + 9) + s] = add ? block[32 * (t + 9) + s] + b : b;
+        for (int k = 0; k < K; ++k)
+            a[n][k] = x[n][k] * t.preTwiddleLanes[n][k];
+    float g[9][K], h[9][K], even[9][K], odd[9][K];
+    for (int n = 0; n < 9; ++n)
+        for (int k = 0; k < K; ++k) {
+            g[n][k] = a[n][k] + a[17 - n][k];
+            h[n][k] = (a[n][k] - a[17 - n][k]) * t.oddTwiddleLanes[n][k];
+        }
+    dct9(t.dct9Lanes, g, even);
+    dct9(t.dct9Lanes, h, odd);
+    // DCT-II of a: X[2m] = even[m]; X[2m + 1] = odd[m] - X[2m - 1].
+    float X[18][K];
+    float previous[K];
+    for (int k = 0; k < K; ++k)
+        previous[k] = odd[0][k] * 0.5f;
+    for (int m = 0; m < 9; ++m)
+        for (int k = 0; k < K; ++k) {
+            if (m > 0)
+                previous[k] = odd[m][k] - previous[k];
+            X[2 * m][k] = even[m][k];
+            X[2 * m + 1][k] = previous[k];
+        }
+    // DCT-IV from the pre-twiddled DCT-II: y[n] = X[n] - y[n - 1].
+    float y[K];
+    for (int k = 0; k < K; ++k) {
+        y[k] = X[0][k] * 0.5f;
+        x[0][k] = y[k];
     }
+    for (int n = 1; n < 18; ++n)
+        for (int k = 0; k < K; ++k) {
+            y[k] = X[n][k] - y[k];
+            x[n][k] = y[k];
+        }
+}
+
+// Long-block subbands s .. s + K - 1: 36-point transform, window,
+// overlap-add. spectrum, overlapIn and overlapOut point at subband s; the
+// spectrum may be the overlap output, as it is read first.
+template <bool add, int K = 1>
+void longBlockSubbands(const float* spectrum, const float* window, const float* overlapIn, float* block,
+                       float* overlapOut, int s)
+{
+    float y[18][K];
+    for (int n = 0; n < 18; ++n)
+        for (int k = 0; k < K; ++k)
+            y[n][k] = spectrum[18 * k + n];
+    imdct36Lanes(y);
     for (int t = 0; t < 9; ++t) {
-        const float a = window[t + 18] * y[8 - t];
-        const float b = window[t + 27] * y[t];
-        overlapOut[t] = add ? overlapOut[t] + a : a;
-        overlapOut[t + 9] = add ? overlapOut[t + 9] + b : b;
+        float* low = block + 32 * t + s;
+        float* high = block + 32 * (t + 9) + s;
+        for (int k = 0; k < K; ++k) {
+            const float a = overlapIn[18 * k + t] + window[t] * y[t + 9][k];
+            const float b = overlapIn[18 * k + t + 9] + window[t + 9] * y[17 - t][k];
+            low[k] = add ? low[k] + a : a;
+            high[k] = add ? high[k] + b : b;
+        }
     }
+    for (int t = 0; t < 9; ++t)
+        for (int k = 0; k < K; ++k) {
+            float* out = overlapOut + 18 * k;
+            const float a = window[t + 18] * y[8 - t][k];
+            const float b = window[t + 27] * y[t][k];
+            out[t] = add ? out[t] + a : a;
+            out[t + 9] = add ? out[t + 9] + b : b;
+        }
 }
 
 // Short-block subband: three 12-point transforms, window, overlap-add.
 template <bool add>
 void shortSubband(const float* spectrum, const float* window, const float* overlapIn, float* block,
-                  float* overlapOut, int s)
+                       float* overlapOut, int s)
 {
     float y[18];
     for (int n = 0; n < 18; ++n)
@@ -150,35 +225,12 @@ const float (&blockWindows())[4][36]
 
 void Imdct36Ref(float* x)
 {
-    const ImdctTables& t = tables();
-    float a[18];
+    float lanes[18][1];
     for (int n = 0; n < 18; ++n)
-        a[n] = x[n] * t.preTwiddle36[n];
-    float g[9], h[9], even[9], odd[9];
-    for (int n = 0; n < 9; ++n) {
-        g[n] = a[n] + a[17 - n];
-        h[n] = (a[n] - a[17 - n]) * t.oddTwiddle18[n];
-    }
-    dct9(t.dct9, g, even);
-    dct9(t.dct9, h, odd);
-    // DCT-II of a: X[2m] = even[m]; X[2m + 1] = odd[m] - X[2m - 1].
-    // The recursions run in registers: through memory each step would wait
-    // for the previous store.
-    float X[18];
-    float previous = odd[0] * 0.5f;
-    for (int m = 0; m < 9; ++m) {
-        if (m > 0)
-            previous = odd[m] - previous;
-        X[2 * m] = even[m];
-        X[2 * m + 1] = previous;
-    }
-    // DCT-IV from the pre-twiddled DCT-II: y[k] = X[k] - y[k - 1].
-    float y = X[0] * 0.5f;
-    x[0] = y;
-    for (int k = 1; k < 18; ++k) {
-        y = X[k] - y;
-        x[k] = y;
-    }
+        lanes[n][0] = x[n];
+    imdct36Lanes(lanes);
+    for (int n = 0; n < 18; ++n)
+        x[n] = lanes[n][0];
 }
 
 void Imdct12x3Ref(float* x)
@@ -204,9 +256,16 @@ int HybridFilterRef(float* current, const float* previous, float* block, int blo
     const int allSubbands = (allLines + 17) / 18;
     const int overlapSubbands = (overlapLines + 17) / 18;
     int s = 0;
-    for (; s < longSubbands && s < subbands; ++s)
-        longSubband<false>(current + 18 * s, longWindowFor(t, blockType, s), previous + 18 * s, block,
-                           current + 18 * s, s);
+    for (const int end = std::min(longSubbands, subbands); s < end;) {
+        const float* window = longWindowFor(t, blockType, s);
+        if (s + 4 <= end && longWindowFor(t, blockType, s + 3) == window) {
+            longBlockSubbands<false, 4>(current + 18 * s, window, previous + 18 * s, block, current + 18 * s, s);
+            s += 4;
+        } else {
+            longBlockSubbands<false>(current + 18 * s, window, previous + 18 * s, block, current + 18 * s, s);
+            ++s;
+        }
+    }
     for (; s < allSubbands && s < subbands; ++s)
         shortSubband<false>(current + 18 * s, t.window[2], previous + 18 * s, block, current + 18 * s, s);
     for (; s < overlapSubbands && s < subbands; ++s) {
@@ -233,10 +292,18 @@ int HybridFilterAdd(float* current, float* overlapStore, float* block, int block
     const int allSubbands = (allLines + 17) / 18;
     // This channel's own overlap is carried in the first channel's store, so
     // its input overlap is zero here.
-    static const float kZero[18] = {};
+    static const float kZero[4 * 18] = {};
     int s = 0;
-    for (; s < longSubbands && s < subbands; ++s)
-        longSubband<true>(current + 18 * s, longWindowFor(t, blockType, s), kZero, block, overlapStore + 18 * s, s);
+    for (const int end = std::min(longSubbands, subbands); s < end;) {
+        const float* window = longWindowFor(t, blockType, s);
+        if (s + 4 <= end && longWindowFor(t, blockType, s + 3) == window) {
+            longBlockSubbands<true, 4>(current + 18 * s, window, kZero, block, overlapStore + 18 * s, s);
+            s += 4;
+        } else {
+            longBlockSubbands<true>(current + 18 * s, window, kZero, block, overlapStore + 18 * s, s);
+            ++s;
+        }
+    }
     for (; s < allSubbands && s < subbands; ++s)
         shortSubband<true>(current + 18 * s, t.window[2], kZero, block, overlapStore + 18 * s, s);
     return 18 * s;

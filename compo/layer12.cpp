@@ -3,6 +3,7 @@
 #include "compo/dispatch.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -15,11 +16,6 @@ constexpr int kClassSteps[18] = {0,   3,    5,    7,    9,    15,    31,    63, 
 // Bits of one sample (ungrouped classes) or of a group of three (classes 1,
 // 2 and 4).
 constexpr int kClassBits[18] = {0, 5, 7, 3, 10, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-
-bool grouped(int cls)
-{
-    return cls == 1 || cls == 2 || cls == 4;
-}
 
 struct Layer12Tables {
     float scale[64];  // 2^(1 - i/3) x 32768
@@ -42,8 +38,9 @@ const Layer12Tables& tables()
     return t;
 }
 
-// Bit cursor bounded by the frame: past its end it reads zeros. Bytes enter
-// a 64-bit cache one at a time, each checked against the frame's length.
+// Bit cursor bounded by the frame: past its end it reads zeros. The 64-bit
+// cache is topped up to at least 57 bits, eight bytes at a time while the
+// frame has them and byte by byte near its end.
 class FrameBits {
 public:
     FrameBits(const std::uint8_t* data, std::int32_t size) : m_data(data), m_size(size) {}
@@ -64,12 +61,29 @@ public:
 private:
     void refill()
     {
+        if (m_next + 8 <= m_size) {
+            const int bytes = (64 - m_held) >> 3;  // 1..8
+            const std::uint64_t word = bigEndian64(m_data + m_next) >> (64 - 8 * bytes);
+            m_cache |= word << (64 - m_held - 8 * bytes);
+            m_next += bytes;
+            m_held += 8 * bytes;
+            return;
+        }
         while (m_held <= 56) {
             const std::uint64_t byte = m_next < m_size ? m_data[m_next] : 0;
             m_cache |= byte << (56 - m_held);
             ++m_next;
             m_held += 8;
         }
+    }
+
+    static std::uint64_t bigEndian64(const std::uint8_t* p)
+    {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        if constexpr (std::endian::native == std::endian::little)
+            word = __builtin_bswap64(word);
+        return word;
     }
 
     const std::uint8_t* m_data;
@@ -86,43 +100,39 @@ int jointBound(int mode, int modeExtension, int subbands)
 
 void synthesiseSteps(Layer12State& s, SynthesisState& synthesis, int steps, std::int16_t* out)
 {
-    const DecoderDispatch& d = decoderDispatch();
-    for (int t = 0; t < steps; ++t) {
-        float* step = s.samples[t];
-        // The mono mix is synthesised without the equaliser.
-        if (synthesis.equalizerOn && !(s.channels == 2 && s.choice == ChannelChoice::MonoMix)) {
+    // The mono mix is synthesised without the equaliser.
+    const bool mix = s.channels == 2 && s.choice == ChannelChoice::MonoMix;
+    if (synthesis.equalizerOn && !mix)
+        for (int t = 0; t < steps; ++t)
             for (int i = 0; i < 64; ++i)
-                step[i] *= synthesis.equalizer[(s.channels == 2 ? i / 2 : i) & 31];
-        }
-        if (s.channels == 1) {
-            Dct32(step, synthesis.ring[0] + synthesis.offset[0]);
-            d.WindowToPcmMono(synthesis.window, synthesis.ring[0], synthesis.offset[0], out + 32 * t);
-            synthesis.offset[0] = (synthesis.offset[0] - 32) & 511;
-            continue;
-        }
-        switch (s.choice) {
-        case ChannelChoice::Both:
-            for (int ch = 0; ch < 2; ++ch) {
-                Dct32Stride2(step + ch, synthesis.ring[ch] + synthesis.offset[ch]);
-                d.WindowToPcmStereo(synthesis.window, synthesis.ring[ch], synthesis.offset[ch], out + 64 * t + ch);
-                synthesis.offset[ch] = (synthesis.offset[ch] - 32) & 511;
-            }
-            continue;
-        case ChannelChoice::LeftOnly:
-        case ChannelChoice::RightOnly:
-            Dct32Stride2(step + (s.choice == ChannelChoice::RightOnly ? 1 : 0),
-                         synthesis.ring[0] + synthesis.offset[0]);
-            break;
-        case ChannelChoice::MonoMix: {
+                s.samples[t][i] *= synthesis.equalizer[(s.channels == 2 ? i / 2 : i) & 31];
+    const float* samples = s.samples[0];
+    if (s.channels == 1) {
+        SynthesiseSteps(synthesis, 0, samples, 64, 1, steps, nullptr, out, false);
+        return;
+    }
+    switch (s.choice) {
+    case ChannelChoice::Both:
+        for (int ch = 0; ch < 2; ++ch)
+            SynthesiseSteps(synthesis, ch, samples + ch, 64, 2, steps, nullptr, out + ch, true);
+        return;
+    case ChannelChoice::LeftOnly:
+    case ChannelChoice::RightOnly:
+        SynthesiseSteps(synthesis, 0, samples + (s.choice == ChannelChoice::RightOnly ? 1 : 0), 64, 2, steps, nullptr,
+                        out, false);
+        return;
+    case ChannelChoice::MonoMix: {
+        const DecoderDispatch& d = decoderDispatch();
+        for (int t = 0; t < steps; ++t) {
             float mixed[32];
             for (int i = 0; i < 32; ++i)
-                mixed[i] = (step[2 * i] + step[2 * i + 1]) * 0.5f;
+                mixed[i] = (s.samples[t][2 * i] + s.samples[t][2 * i + 1]) * 0.5f;
             Dct32(mixed, synthesis.ring[0] + synthesis.offset[0]);
-            break;
+            d.WindowToPcmMono(synthesis.window, synthesis.ring[0], synthesis.offset[0], out + 32 * t);
+            synthesis.offset[0] = (synthesis.offset[0] - 32) & 511;
         }
-        }
-        d.WindowToPcmMono(synthesis.window, synthesis.ring[0], synthesis.offset[0], out + 32 * t);
-        synthesis.offset[0] = (synthesis.offset[0] - 32) & 511;
+        return;
+    }
     }
 }
 
@@ -202,20 +212,47 @@ void readLayer2ScaleFactors(Layer12State& s, FrameBits& bits)
         }
 }
 
+// Splits a group code into its three samples, least significant first.
+// `steps` is a constant at each call, so the divisions become
+// multiplications.
+template <std::uint32_t steps>
+void ungroup(std::uint32_t code, std::int32_t (&raw)[3])
+{
+    for (int& r : raw) {
+        r = static_cast<std::int32_t>(code % steps);
+        code /= steps;
+    }
+}
+
 // Three samples of one class: a group code or three separate codes.
 void readTriple(FrameBits& bits, int cls, std::int32_t (&raw)[3])
 {
-    if (grouped(cls)) {
-        const int steps = kClassSteps[cls];
-        std::uint32_t code = bits.get(kClassBits[cls]);
-        for (int& r : raw) {
-            r = static_cast<std::int32_t>(code % static_cast<std::uint32_t>(steps));
-            code /= static_cast<std::uint32_t>(steps);
+    switch (cls) {
+    case 1:
+        ungroup<3>(bits.get(kClassBits[1]), raw);
+        return;
+    case 2:
+        ungroup<5>(bits.get(kClassBits[2]), raw);
+        return;
+    case 4:
+        ungroup<9>(bits.get(kClassBits[4]), raw);
+        return;
+    default: {
+        const int width = kClassBits[cls];
+        if (3 * width > 32) {
+            for (int& r : raw)
+                r = static_cast<std::int32_t>(bits.get(width));
+            return;
         }
+        // Up to 10 bits each: the three codes in one read.
+        const std::uint32_t codes = bits.get(3 * width);
+        const std::uint32_t mask = (std::uint32_t{1} << width) - 1;
+        raw[0] = static_cast<std::int32_t>(codes >> (2 * width));
+        raw[1] = static_cast<std::int32_t>((codes >> width) & mask);
+        raw[2] = static_cast<std::int32_t>(codes & mask);
         return;
     }
-    for (int& r : raw)
-        r = static_cast<std::int32_t>(bits.get(kClassBits[cls]));
+    }
 }
 
 void decodeLayer2(Layer12State& s, FrameBits& bits, int bound)
@@ -235,7 +272,15 @@ void decodeLayer2(Layer12State& s, FrameBits& bits, int bound)
         s.allocation[0][sb] = s.allocation[1][sb] = 0;
     readLayer2ScaleFactors(s, bits);
 
-    for (int part = 0; part < 3; ++part)
+    for (int part = 0; part < 3; ++part) {
+        // Scale and centre of each subband for the four granules of a part.
+        float factor[2][32], centre[2][32];
+        for (int ch = 0; ch < nch; ++ch)
+            for (int sb = 0; sb < subbands; ++sb) {
+                const int cls = s.allocation[ch][sb];
+                factor[ch][sb] = t.layer2Factor[cls] * t.scale[s.scaleIndex[ch][sb][part] & 63];
+                centre[ch][sb] = static_cast<float>(kClassSteps[cls] - 1) * 0.5f;
+            }
         for (int granule = 0; granule < 4; ++granule) {
             const int first = 12 * part + 3 * granule;
             float* out[3] = {s.samples[first], s.samples[first + 1], s.samples[first + 2]};
@@ -252,13 +297,12 @@ void decodeLayer2(Layer12State& s, FrameBits& bits, int bound)
                     }
                     if (sb < bound || ch == 0)
                         readTriple(bits, cls, raw);
-                    const float factor = t.layer2Factor[cls] * t.scale[s.scaleIndex[ch][sb][part] & 63];
-                    const float centre = static_cast<float>(kClassSteps[cls] - 1) * 0.5f;
                     for (int i = 0; i < 3; ++i)
-                        out[i][k] = (static_cast<float>(raw[i]) - centre) * factor;
+                        out[i][k] = (static_cast<float>(raw[i]) - centre[ch][sb]) * factor[ch][sb];
                 }
             }
         }
+    }
 }
 
 } // namespace

@@ -9,13 +9,34 @@ namespace morvik::mpeg {
 
 namespace {
 
+// Cube roots m^(1/3) in float arithmetic for the magnitudes that escape
+// codes produce most, so that their requantisation needs no call to pow.
+constexpr int kCubeRootCount = 2048;
+
+struct CubeRoots {
+    float value[kCubeRootCount];
+    CubeRoots()
+    {
+        for (int m = 0; m < kCubeRootCount; ++m)
+            value[m] = std::pow(static_cast<float>(m), 0.33333334f);
+    }
+};
+
+const CubeRoots& cubeRoots()
+{
+    static const CubeRoots roots;
+    return roots;
+}
+
 float requantiseValue(const Layer3Tables& t, float factor, std::int32_t v)
 {
     // The table holds 0 for v = 0, so the common small values take one path.
     if (v >= -32 && v <= 31)
         return factor * t.power[v + 32];
-    const float magnitude = static_cast<float>(std::abs(v));
-    return factor * static_cast<float>(v) * std::pow(magnitude, 0.33333334f);
+    const int magnitude = std::abs(v);
+    const float root = magnitude < kCubeRootCount ? cubeRoots().value[magnitude]
+                                                  : std::pow(static_cast<float>(magnitude), 0.33333334f);
+    return factor * static_cast<float>(v) * root;
 }
 
 // Lines past the requantised ones still hold an older granule's overlap.

@@ -2,6 +2,7 @@
 
 #include "compo/dispatch.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace morvik::mpeg {
@@ -20,46 +21,75 @@ std::int16_t clip16(long value)
 }
 
 // 32 samples, written `step` apart. Block a of the ring starts at
-// (offset + 32 a) mod 512; blocks never wrap inside, so each of the eight
-// even and eight odd blocks is addressed from one base pointer. Sample j
-// (1..15) and sample 32 - j read the same ring values and are summed in one
-// pass; each sum keeps its even-block and odd-block taps in separate
-// extended-precision partials. Sums are rounded with the processor's default
-// mode (halves to even): this file is built with -fno-math-errno, so lrint is
-// one instruction. All 32 are rounded before any is clipped, which keeps the
-// floating-point unit busy while the integers travel to the clipping.
-void windowToPcm(const float* window, const float* ring, int offset, std::int16_t* out, int step)
+// (offset + 32 a) mod 512 and never wraps inside. Sample j (1..15) and
+// sample 32 - j read the same ring values: values j of the even blocks and
+// values 16 - j of the odd blocks. Each sum keeps its even-block and
+// odd-block taps in separate extended-precision partials, added in block
+// order.
+//
+// A tap is the product of a window coefficient and a float, which a double
+// holds exactly (17 + 24 significant bits). So the taps are formed first, in
+// double arithmetic over runs of 16 ring values, and only the additions run
+// in extended precision: every partial sum is the same to the last bit as
+// with the products formed in extended precision, and the x87 unit does one
+// add per tap. Two samples are summed together, which keeps seven or eight
+// sums in flight.
+//
+// Sums are rounded with the processor's default mode (halves to even): this
+// file is built with -fno-math-errno, so lrint is one instruction. All 32 are
+// rounded before any is clipped, which keeps the floating-point unit busy
+// while the integers travel to the clipping.
+void windowToPcm(const double* window, const float* ring, int offset, std::int16_t* out, int step)
 {
-    const float* even[8];
-    const float* odd[8];
+    // taps[set][i][n] for the window's sets; sampleZero[i] for its last 8.
+    double taps[4][8][16];
+    double sampleZero[8];
     for (int i = 0; i < 8; ++i) {
-        even[i] = ring + ((offset + 64 * i) & 511) + 16;
-        odd[i] = ring + ((offset + 64 * i + 32) & 511) + 16;
+        const float* even = ring + ((offset + 64 * i) & 511) + 16;
+        const float* odd = ring + ((offset + 64 * i + 32) & 511);
+        const double* w = window + 16 * i;
+        for (int n = 0; n < 16; ++n) {
+            taps[0][i][n] = w[n] * even[n];
+            taps[1][i][n] = w[kWindowSetSize + n] * odd[n];
+            taps[2][i][n] = w[2 * kWindowSetSize + n] * even[n];
+            taps[3][i][n] = w[3 * kWindowSetSize + n] * odd[n];
+        }
+        sampleZero[i] = window[kWindowSampleZero + i] * odd[16];
     }
     long rounded[32];
     {
-        long double evenSum = 0, oddSum = 0, middle = 0;
+        // Samples 0, 16 and 1, 31.
+        long double even0 = 0, odd0 = 0, middle = 0, a0 = 0, a1 = 0, a2 = 0, a3 = 0;
         for (int i = 0; i < 8; ++i) {
-            evenSum += static_cast<long double>(window[2 * i]) * even[i][0];
-            oddSum += static_cast<long double>(window[2 * i + 1]) * odd[i][0];
-            middle += static_cast<long double>(window[256 + i]) * odd[i][-16];
+            even0 += taps[0][i][0];
+            odd0 += sampleZero[i];
+            middle += taps[1][i][0];
+            a0 += taps[0][i][1];
+            a1 += taps[1][i][15];
+            a2 += taps[2][i][1];
+            a3 += taps[3][i][15];
         }
-        rounded[0] = std::lrint(evenSum - oddSum);
+        rounded[0] = std::lrint(even0 - odd0);
         rounded[16] = std::lrint(middle);
+        rounded[1] = std::lrint(a0 - a1);
+        rounded[31] = std::lrint(a2 + a3);
     }
-    for (int j = 1; j < 16; ++j) {
-        const float* row = window + 16 * j;
-        long double lowEven = 0, lowOdd = 0, highEven = 0, highOdd = 0;
+    for (int j = 2; j < 16; j += 2) {
+        long double a0 = 0, a1 = 0, a2 = 0, a3 = 0, b0 = 0, b1 = 0, b2 = 0, b3 = 0;
         for (int i = 0; i < 8; ++i) {
-            const long double e = even[i][j];
-            const long double o = odd[i][-j];
-            lowEven += row[2 * i] * e;
-            lowOdd += row[2 * i + 1] * o;
-            highEven += row[15 - 2 * i] * e;
-            highOdd += row[14 - 2 * i] * o;
+            a0 += taps[0][i][j];
+            a1 += taps[1][i][16 - j];
+            a2 += taps[2][i][j];
+            a3 += taps[3][i][16 - j];
+            b0 += taps[0][i][j + 1];
+            b1 += taps[1][i][15 - j];
+            b2 += taps[2][i][j + 1];
+            b3 += taps[3][i][15 - j];
         }
-        rounded[j] = std::lrint(lowEven - lowOdd);
-        rounded[32 - j] = std::lrint(highEven + highOdd);
+        rounded[j] = std::lrint(a0 - a1);
+        rounded[32 - j] = std::lrint(a2 + a3);
+        rounded[j + 1] = std::lrint(b0 - b1);
+        rounded[31 - j] = std::lrint(b2 + b3);
     }
     for (int j = 0; j < 32; ++j)
         out[j * step] = clip16(rounded[j]);
@@ -69,16 +99,21 @@ void windowToPcm(const float* window, const float* ring, int offset, std::int16_
 
 void SynthesisInit(SynthesisState& s)
 {
-    constexpr float unit = 1.0f / 65536.0f;
-    for (int j = 0; j < 16; ++j)
-        for (int k = 0; k < 16; ++k)
-            s.window[16 * j + k] = static_cast<float>(kSynthesisWindowD[j + 32 * k]) * unit;
-    // Sample 16: only the odd blocks contribute, with D[16 + 32 + 64 i]; the
-    // minus of the V vector is folded into the stored sign.
-    for (int i = 0; i < 8; ++i)
-        s.window[256 + i] = -static_cast<float>(kSynthesisWindowD[48 + 64 * i]) * unit;
+    auto d = [](int n) { return static_cast<double>(kSynthesisWindowD[n]) / 65536.0; };
+    for (int i = 0; i < 8; ++i) {
+        double* w = s.window + 16 * i;
+        for (int n = 0; n < 16; ++n) {
+            const int j = 16 - n;  // the sample of odd block value n
+            w[n] = d(n + 64 * i);
+            // The minus of the V vector at sample 16 is folded into its sign.
+            w[kWindowSetSize + n] = n == 0 ? -d(48 + 64 * i) : d(j + 64 * i + 32);
+            w[2 * kWindowSetSize + n] = n == 0 ? 0.0 : d(n + 32 * (15 - 2 * i));
+            w[3 * kWindowSetSize + n] = n == 0 ? 0.0 : d(j + 32 * (14 - 2 * i));
+        }
+        s.window[kWindowSampleZero + i] = d(64 * i + 32);
+    }
     if (s.inverted)
-        for (float& w : s.window)
+        for (double& w : s.window)
             w = -w;
     SynthesisReset(s);
 }
@@ -95,40 +130,59 @@ void SetInvertPolarity(SynthesisState& s, bool on)
 {
     if (s.inverted == on)
         return;
-    for (float& w : s.window)
+    for (double& w : s.window)
         w = -w;
     s.inverted = on;
 }
 
-void WindowToPcmMonoRef(const float* window, const float* ring, int offset, std::int16_t* out)
+void WindowToPcmMonoRef(const double* window, const float* ring, int offset, std::int16_t* out)
 {
     windowToPcm(window, ring, offset, out, 1);
 }
 
-void WindowToPcmStereoRef(const float* window, const float* ring, int offset, std::int16_t* out)
+void WindowToPcmStereoRef(const double* window, const float* ring, int offset, std::int16_t* out)
 {
     windowToPcm(window, ring, offset, out, 2);
 }
 
 void SynthesiseGranule(SynthesisState& s, int channel, const float* block, std::int16_t* out, bool stereo)
 {
+    SynthesiseSteps(s, channel, block, 32, 1, 18, s.equalizerOn ? s.equalizer : nullptr, out, stereo);
+}
+
+// The transforms run four time steps at a time, into a scratch block: the
+// ring slot of a later step still holds values the windowing of the earlier
+// ones reads, so each is copied in just before its windowing.
+void SynthesiseSteps(SynthesisState& s, int channel, const float* in, int stepStride, int lineStride, int steps,
+                     const float* equalizer, std::int16_t* out, bool stereo)
+{
     const DecoderDispatch& d = decoderDispatch();
     float* ring = s.ring[channel];
-    float scratch[32];
-    for (int t = 0; t < 18; ++t) {
-        const float* in = block + 32 * t;
-        if (s.equalizerOn) {
-            for (int k = 0; k < 32; ++k)
-                scratch[k] = in[k] * s.equalizer[k];
-            in = scratch;
+    int& offset = s.offset[channel];
+    for (int t = 0; t < steps; t += 4) {
+        const int count = std::min(4, steps - t);
+        float lanes[32][4];
+        for (int k = 0; k < 4; ++k) {
+            // Lanes past the last step repeat it; their output is dropped.
+            const float* x = in + (t + std::min(k, count - 1)) * stepStride;
+            if (equalizer)
+                for (int n = 0; n < 32; ++n)
+                    lanes[n][k] = x[n * lineStride] * equalizer[n];
+            else
+                for (int n = 0; n < 32; ++n)
+                    lanes[n][k] = x[n * lineStride];
         }
-        int& offset = s.offset[channel];
-        Dct32(in, ring + offset);
-        if (stereo)
-            d.WindowToPcmStereo(s.window, ring, offset, out + 64 * t);
-        else
-            d.WindowToPcmMono(s.window, ring, offset, out + 32 * t);
-        offset = (offset - 32) & 511;
+        float transformed[32][4];
+        Dct32x4(lanes, transformed);
+        for (int k = 0; k < count; ++k) {
+            for (int n = 0; n < 32; ++n)
+                ring[offset + n] = transformed[n][k];
+            if (stereo)
+                d.WindowToPcmStereo(s.window, ring, offset, out + 64 * (t + k));
+            else
+                d.WindowToPcmMono(s.window, ring, offset, out + 32 * (t + k));
+            offset = (offset - 32) & 511;
+        }
     }
 }
 

@@ -10,14 +10,25 @@ namespace morvik::mpeg {
 extern const std::int32_t kSynthesisWindowD[512];
 
 constexpr int kRingSize = 512;
-// Compact window: rows 0..15 with 16 taps (D[j + 32 k], k = 0..15), then
-// the 8 taps of sample 16. Samples 17..31 use rows 15..1.
-constexpr int kWindowSize = 264;
+// The window in the order the taps are formed, as doubles (exact: the
+// coefficients have at most 17 significant bits). With a ring block a (0 the
+// newest), for i = 0..7 (even block 2 i, odd block 2 i + 1) come 16
+// coefficients of each of four sets:
+//   set 0, even block value j: sample j, D[j + 64 i];
+//   set 1, odd block value u: sample 16 for u = 0 (D[48 + 64 i], negated),
+//          else sample j = 16 - u, D[j + 64 i + 32];
+//   set 2, even block value j: sample 32 - j, D[j + 32 (15 - 2 i)] (0 at j = 0);
+//   set 3, odd block value u: sample 32 - j for j = 16 - u,
+//          D[j + 32 (14 - 2 i)] (0 at u = 0);
+// and last the 8 coefficients of sample 0 on odd block value 16, D[64 i + 32].
+constexpr int kWindowSetSize = 8 * 16;
+constexpr int kWindowSampleZero = 4 * kWindowSetSize;
+constexpr int kWindowSize = kWindowSampleZero + 8;
 
 struct SynthesisState {
-    float ring[2][kRingSize] = {};
+    alignas(16) float ring[2][kRingSize] = {};
     int offset[2] = {0, 0};
-    float window[kWindowSize] = {};
+    alignas(16) double window[kWindowSize] = {};
     bool inverted = false;
     bool equalizerOn = false;
     float equalizer[32] = {};
@@ -30,14 +41,20 @@ void SetInvertPolarity(SynthesisState& s, bool on);
 
 // X[k] = sum x[n] cos(pi (2n + 1) k / 64), written to out[0..31].
 void Dct32(const float* in, float* out);
-void Dct32Stride2(const float* in, float* out);
+// Four transforms at once: in[n][k] is value n of transform k.
+void Dct32x4(const float (&in)[32][4], float (&out)[32][4]);
 
 // Reference windowing: extended-precision sums, round half to even, clip.
-void WindowToPcmMonoRef(const float* window, const float* ring, int offset, std::int16_t* out);
-void WindowToPcmStereoRef(const float* window, const float* ring, int offset, std::int16_t* out);
+void WindowToPcmMonoRef(const double* window, const float* ring, int offset, std::int16_t* out);
+void WindowToPcmStereoRef(const double* window, const float* ring, int offset, std::int16_t* out);
 
 // Layer III: synthesises 18 time steps of block[t * 32 + s] of one channel
 // into out, advancing `step` samples per output sample.
 void SynthesiseGranule(SynthesisState& s, int channel, const float* block, std::int16_t* out, bool stereo);
+// Synthesises `steps` time steps of one channel, subband sample n of step t
+// at in[t * stepStride + n * lineStride], into out (interleaved with the
+// other channel when `stereo`); `equalizer` (32 gains) may be null.
+void SynthesiseSteps(SynthesisState& s, int channel, const float* in, int stepStride, int lineStride, int steps,
+                     const float* equalizer, std::int16_t* out, bool stereo);
 
 } // namespace morvik::mpeg

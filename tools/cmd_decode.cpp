@@ -45,6 +45,11 @@ int cmdDecode(const Args& args)
         std::perror(args[1].c_str());
         return 1;
     }
+    // A large output buffer: a frame's PCM is a few kilobytes, and a write
+    // per frame would cost a system call each. Static, because the stream
+    // (stdout among them) may be flushed after this function returns.
+    static char outputBuffer[1 << 18];
+    std::setvbuf(out.get(), outputBuffer, _IOFBF, sizeof outputBuffer);
     static std::int16_t pcm[mpeg::FrameStepper::kPcmBufferBytes / 2];
     while (const int bytes = stepper.step(pcm)) {
         if (std::fwrite(pcm, 1, static_cast<std::size_t>(bytes), out.get()) != static_cast<std::size_t>(bytes)) {
