@@ -5,7 +5,7 @@
 // resynchronisation and one frame of silence for a rejected frame.
 #pragma once
 
-#include "compo/decoder.h"
+#include "compo/mpeg/decoder.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -2,9 +2,9 @@
 // functions, then a stream set up from one valid first frame and fed the
 // input as frames of arbitrary lengths, then the input as a whole stream
 // through the frame stepper.
-#include "compo/decoder.h"
+#include "compo/mpeg/decoder.h"
 #include "compo/framestepper.h"
-#include "compo/mpegheader.h"
+#include "compo/mpeg/mpegheader.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,7 +1,7 @@
 // ISO conformance bitstreams of every layer against their reference PCM: RMS
 // below 0.289 LSB and no difference above 1 LSB.
-#include "compo/decoder.h"
-#include "compo/mpegheader.h"
+#include "compo/mpeg/decoder.h"
+#include "compo/mpeg/mpegheader.h"
 
 #include "decodetestsupport.h"
 #include "testsupport.h"

@@ -1,7 +1,7 @@
 // Opening and stepping through streams as the player does, and the
 // `morvik-cli decode` command built on it.
 #include "compo/framestepper.h"
-#include "compo/mpegheader.h"
+#include "compo/mpeg/mpegheader.h"
 
 #include "decodetestsupport.h"
 #include "testsupport.h"

@@ -1,7 +1,7 @@
 // Layer I and II: table selection, set-up, joint stereo and the subband
 // cut-off.
-#include "compo/decoder.h"
-#include "compo/layer12.h"
+#include "compo/mpeg/decoder.h"
+#include "compo/mpeg/layer12.h"
 
 #include "decodetestsupport.h"
 #include "testsupport.h"

@@ -1,11 +1,11 @@
 // Layer III stages: the literal tables, Huffman decoding, scale factors,
 // the reservoir and frame entry, antialias, the transforms and synthesis.
-#include "compo/decoder.h"
-#include "compo/dispatch.h"
-#include "compo/huffman.h"
-#include "compo/imdct.h"
-#include "compo/layer3.h"
-#include "compo/synthesis.h"
+#include "compo/mpeg/decoder.h"
+#include "compo/mpeg/dispatch.h"
+#include "compo/mpeg/huffman.h"
+#include "compo/mpeg/imdct.h"
+#include "compo/mpeg/layer3.h"
+#include "compo/mpeg/synthesis.h"
 
 #include "testsupport.h"
 

@@ -1,7 +1,7 @@
 // Frame headers, frame lengths, sync search, free-format discovery, the
 // stream consistency test and the bit reader.
-#include "compo/bitreader.h"
-#include "compo/mpegheader.h"
+#include "compo/mpeg/bitreader.h"
+#include "compo/mpeg/mpegheader.h"
 
 #include <gtest/gtest.h>
 

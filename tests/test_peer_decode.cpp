@@ -1,7 +1,7 @@
 // Streams made by lame at test time, decoded by us and by FFmpeg's float
 // decoder (LAME's at 24 kHz): within 1 LSB everywhere. And a VBR information frame is never
 // played.
-#include "compo/mpegheader.h"
+#include "compo/mpeg/mpegheader.h"
 
 #include "decodetestsupport.h"
 #include "testsupport.h"

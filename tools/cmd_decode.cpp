@@ -1,6 +1,6 @@
 // morvik-cli decode IN OUT: the PCM of a whole file as raw signed 16-bit
 // little-endian samples, decoded frame by frame as the player does.
-#include "tools/commands.h"
+#include "commands.h"
 
 #include "compo/framestepper.h"
 

@@ -1,5 +1,5 @@
 // `read` and `write`: the tag library driven exactly as the window drives it.
-#include "tools/commands.h"
+#include "commands.h"
 
 #include "id3/mp3id.h"
 #include "platform/posixfile.h"

@@ -1,4 +1,4 @@
-#include "tools/commands.h"
+#include "commands.h"
 
 #include <cstdio>
 #include <cstring>

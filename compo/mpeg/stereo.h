@@ -2,4 +2,4 @@
 // Layer III stages.
 #pragma once
 
-#include "compo/layer3.h"
+#include "compo/mpeg/layer3.h"

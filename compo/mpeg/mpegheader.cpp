@@ -1,4 +1,4 @@
-#include "compo/mpegheader.h"
+#include "compo/mpeg/mpegheader.h"
 
 namespace morvik::mpeg {
 

@@ -1,4 +1,4 @@
-#include "compo/layer3tables.h"
+#include "compo/mpeg/layer3tables.h"
 
 namespace morvik::mpeg {
 

@@ -1,6 +1,6 @@
-#include "compo/layer12.h"
+#include "compo/mpeg/layer12.h"
 
-#include "compo/dispatch.h"
+#include "compo/mpeg/dispatch.h"
 
 #include <algorithm>
 #include <bit>

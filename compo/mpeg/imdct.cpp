@@ -1,6 +1,6 @@
-#include "compo/imdct.h"
+#include "compo/mpeg/imdct.h"
 
-#include "compo/dispatch.h"
+#include "compo/mpeg/dispatch.h"
 
 #include <algorithm>
 #include <cmath>

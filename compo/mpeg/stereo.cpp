@@ -1,5 +1,5 @@
 // Layer III middle/side and intensity stereo, and the antialias butterflies.
-#include "compo/stereo.h"
+#include "compo/mpeg/stereo.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,11 +1,11 @@
 // Layer III frame layer: stream set-up, side information, bit reservoir,
 // scale factors and the per-granule driver.
-#include "compo/layer3.h"
+#include "compo/mpeg/layer3.h"
 
-#include "compo/dispatch.h"
-#include "compo/huffman.h"
-#include "compo/imdct.h"
-#include "compo/stereo.h"
+#include "compo/mpeg/dispatch.h"
+#include "compo/mpeg/huffman.h"
+#include "compo/mpeg/imdct.h"
+#include "compo/mpeg/stereo.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 // throws: corrupt data gives silence or a rejected frame.
 #pragma once
 
-#include "compo/mpegheader.h"
+#include "compo/mpeg/mpegheader.h"
 
 #include <cstdint>
 #include <memory>

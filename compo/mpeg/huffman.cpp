@@ -1,4 +1,4 @@
-#include "compo/huffman.h"
+#include "compo/mpeg/huffman.h"
 
 #include <bit>
 

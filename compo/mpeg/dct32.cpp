@@ -1,5 +1,5 @@
 // The 32-point DCT of the synthesis, by Lee's recursive factorisation.
-#include "compo/synthesis.h"
+#include "compo/mpeg/synthesis.h"
 
 #include <cmath>
 #include <numbers>

@@ -2,10 +2,10 @@
 // object (compo/decoder.h); nothing here allocates while decoding a frame.
 #pragma once
 
-#include "compo/bitreader.h"
-#include "compo/layer3tables.h"
-#include "compo/mpegheader.h"
-#include "compo/synthesis.h"
+#include "compo/mpeg/bitreader.h"
+#include "compo/mpeg/layer3tables.h"
+#include "compo/mpeg/mpegheader.h"
+#include "compo/mpeg/synthesis.h"
 
 #include <cstdint>
 

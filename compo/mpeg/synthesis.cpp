@@ -1,6 +1,6 @@
-#include "compo/synthesis.h"
+#include "compo/mpeg/synthesis.h"
 
-#include "compo/dispatch.h"
+#include "compo/mpeg/dispatch.h"
 
 #include <algorithm>
 #include <cmath>

@@ -8,7 +8,7 @@
 // start; all w bits of the level are consumed.
 #pragma once
 
-#include "compo/bitreader.h"
+#include "compo/mpeg/bitreader.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
-#include "compo/decoder.h"
+#include "compo/mpeg/decoder.h"
 
-#include "compo/layer12.h"
-#include "compo/layer3.h"
+#include "compo/mpeg/layer12.h"
+#include "compo/mpeg/layer3.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // Layer III requantisation, fused with the reordering of short blocks.
-#include "compo/layer3.h"
+#include "compo/mpeg/layer3.h"
 
 #include <algorithm>
 #include <cmath>

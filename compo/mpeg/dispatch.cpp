@@ -1,9 +1,9 @@
-#include "compo/dispatch.h"
+#include "compo/mpeg/dispatch.h"
 
-#include "compo/imdct.h"
-#include "compo/stereo.h"
-#include "compo/layer3.h"
-#include "compo/synthesis.h"
+#include "compo/mpeg/imdct.h"
+#include "compo/mpeg/stereo.h"
+#include "compo/mpeg/layer3.h"
+#include "compo/mpeg/synthesis.h"
 
 namespace morvik::mpeg {
 

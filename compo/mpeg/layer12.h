@@ -2,9 +2,9 @@
 // blocks of 32 subband samples per channel, then the synthesis.
 #pragma once
 
-#include "compo/layer3.h"
-#include "compo/mpegheader.h"
-#include "compo/synthesis.h"
+#include "compo/mpeg/layer3.h"
+#include "compo/mpeg/mpegheader.h"
+#include "compo/mpeg/synthesis.h"
 
 #include <cstdint>
 
