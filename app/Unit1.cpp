@@ -1,9 +1,8 @@
 #include "app/Unit1.h"
 
+#include "app/applyedits.h"
 #include "platform/foldertree.h"
-#include "platform/posixfile.h"
 #include "platform/profilefile.h"
-#include "platform/textcodec.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -42,66 +41,8 @@ const std::array<QString, kColumns> kColumnTitles = {
     QStringLiteral("アルバム名"), QStringLiteral("年"),       QStringLiteral("コメント"),
     QStringLiteral("トラック番号"), QStringLiteral("ジャンル")};
 
-QString fromBytes(const std::string& utf8)
-{
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
-std::string toBytes(const QString& text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-}
-
-// Length of the Shift-JIS character starting with `lead`.
-std::size_t shiftJisCharLength(unsigned char lead)
-{
-    return ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) ? 2 : 1;
-}
-
-// Tag bytes shown as text. Bytes that are not Shift-JIS show as U+FFFD and
-// 0x00 padding (a short year keeps it) is not shown; the record keeps the
-// bytes, so such a field is written back unchanged.
-QString decodeTagBytes(const std::string& bytes)
-{
-    if (const auto whole = morvik::cp932ToUtf8(bytes))
-        return fromBytes(*whole).remove(QChar(0));
-    QString text;
-    for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t n = std::min(shiftJisCharLength(static_cast<unsigned char>(bytes[i])), bytes.size() - i);
-        const auto piece = morvik::cp932ToUtf8(std::string_view(bytes).substr(i, n));
-        text += piece ? fromBytes(*piece) : QString(QChar::ReplacementCharacter);
-        i += n;
-    }
-    return text.remove(QChar(0));
-}
-
-TTagText tagText(const std::string& bytes) { return TTagText{bytes, decodeTagBytes(bytes)}; }
-
-std::string baseName(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-QString shownFileName(const std::string& nameBytes) { return fromBytes(nameBytes); }
-
-// ".mp3" in any letter case after the last period, on a non-empty name.
-bool acceptedMp3Name(const std::string& name)
-{
-    const std::size_t dot = name.rfind('.');
-    if (name.empty() || dot == std::string::npos || name.size() - dot != 4)
-        return false;
-    return (name[dot + 1] == 'm' || name[dot + 1] == 'M') && (name[dot + 2] == 'p' || name[dot + 2] == 'P') &&
-           name[dot + 3] == '3';
-}
-
-// A name that stays in its folder: not empty, not "." or "..", no "/" or NUL.
-bool usableFileName(const std::string& name)
-{
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
-}
+using morvik::utf8Bytes;
+using morvik::utf8Text;
 
 QIcon glyphIcon(const QString& glyph, const QFont& font)
 {
@@ -117,12 +58,42 @@ QIcon glyphIcon(const QString& glyph, const QFont& font)
     return QIcon(pixmap);
 }
 
-struct ToolButtonSpec {
-    QAction* TForm1::*member;
+// One toolbar button: its action, hint, image (a glyph drawn in the
+// window's font, or a standard icon) and handler.
+struct ToolButtonRow {
+    QAction* TForm1::*action; // nullptr: a separator
     const char* hint;
     const char* glyph;
     QStyle::StandardPixmap standard;
     bool checkable;
+    void (TForm1::*handler)();
+};
+
+// One row of the menu bar: a menu title, an item of the menu above it, or a
+// separator.
+struct MenuRow {
+    enum Kind { Menu, Item, Separator } kind;
+    QAction* TForm1::*action;
+    const char* caption;
+    QKeySequence keys;
+    void (TForm1::*handler)();
+};
+
+MenuRow menu(const char* caption) { return {MenuRow::Menu, nullptr, caption, {}, nullptr}; }
+MenuRow separator() { return {MenuRow::Separator, nullptr, nullptr, {}, nullptr}; }
+MenuRow item(QAction* TForm1::*action, const char* caption, void (TForm1::*handler)(), QKeySequence keys = {})
+{
+    return {MenuRow::Item, action, caption, keys, handler};
+}
+
+// One row of the grid's popup menu. `onGrid` shortcuts act while the grid
+// has the focus; the others are only shown.
+struct PopupRow {
+    QAction* TForm1::*action; // nullptr: a separator
+    const char* caption;
+    QKeySequence keys;
+    bool onGrid;
+    void (TForm1::*handler)();
 };
 
 } // namespace
@@ -166,6 +137,7 @@ void TForm1::buildControls()
     Splitter1->setSizes({185, 597 - 185 - 3});
     setCentralWidget(Splitter1);
     buildMenus();
+    buildPopupMenu();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
@@ -176,7 +148,7 @@ void TForm1::buildControls()
     cmb2->hide();
     QStringList genres;
     for (int i = 0; i < 148; ++i)
-        genres << fromBytes(std::string(GenreTable()[static_cast<std::size_t>(i)]));
+        genres << utf8Text(std::string(morvik::GenreTable()[static_cast<std::size_t>(i)]));
     std::stable_sort(genres.begin(), genres.end(), [](const QString& a, const QString& b) {
         return a.compare(b, Qt::CaseInsensitive) < 0;
     });
@@ -188,6 +160,10 @@ void TForm1::buildControls()
     dl->OnChange = [this] { dlChange(); };
     connect(Splitter1, &QSplitter::splitterMoved, this, &TForm1::Splitter1Moved);
     connect(sg, &TCtrlGrid::GetEditText, this, &TForm1::sgGetEditText);
+    // sgClick leaves the same anchor and selection however often it runs, so
+    // a click that also moves the current cell may run it twice.
+    connect(sg, &QTableWidget::currentCellChanged, this, &TForm1::sgClick);
+    connect(sg, &QTableWidget::cellClicked, this, &TForm1::sgClick);
     connect(sg, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(sg->viewport()->mapToGlobal(at)); });
 }
@@ -202,112 +178,128 @@ void TForm1::buildToolBar()
     ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
 
     const QStyle::StandardPixmap none = QStyle::SP_CustomBase;
-    const ToolButtonSpec specs[] = {
-        {&TForm1::ToolButton2, "編集反映(CTL+S)", "反", none, false},
-        {&TForm1::ToolButton1, "戻る", "↑", none, false},
-        {&TForm1::ToolButton15, "最新の情報に更新(F5)", "更", none, false},
-        {nullptr, nullptr, nullptr, none, false},
-        {&TForm1::ToolButton3, "コピー(CTL+S)", "写", none, false},
-        {&TForm1::ToolButton4, "切り取り(CTL+X)", "切", none, false},
-        {&TForm1::ToolButton7, "貼り付け(CTL+P)", "貼", none, false},
-        {&TForm1::ToolButton16, "削除(CTL+DEL)", "削", none, false},
-        {nullptr, nullptr, nullptr, none, false},
-        {&TForm1::v1btn, "ID3v1を表示/編集", "v1", none, true},
-        {&TForm1::v2btn, "ID3v2を表示/編集", "v2", none, true},
-        {nullptr, nullptr, nullptr, none, false},
-        {&TForm1::ToolButton5, "再生", nullptr, QStyle::SP_MediaPlay, false},
-        {&TForm1::ToolButton8, "停止", nullptr, QStyle::SP_MediaStop, false},
-        {&TForm1::ToolButton9, "一時停止", nullptr, QStyle::SP_MediaPause, false},
-        {&TForm1::ToolButton11, "前へ", nullptr, QStyle::SP_MediaSkipBackward, false},
-        {&TForm1::ToolButton10, "次へ", nullptr, QStyle::SP_MediaSkipForward, false},
+    const ToolButtonRow rows[] = {
+        {&TForm1::ToolButton2, "編集反映(CTL+S)", "反", none, false, &TForm1::ToolButton2Click},
+        {&TForm1::ToolButton1, "戻る", "↑", none, false, &TForm1::ToolButton1Click},
+        {&TForm1::ToolButton15, "最新の情報に更新(F5)", "更", none, false, &TForm1::Refresh1Click},
+        {nullptr, nullptr, nullptr, none, false, nullptr},
+        {&TForm1::ToolButton3, "コピー(CTL+S)", "写", none, false, &TForm1::Copy1Click},
+        {&TForm1::ToolButton4, "切り取り(CTL+X)", "切", none, false, &TForm1::Cut1Click},
+        {&TForm1::ToolButton7, "貼り付け(CTL+P)", "貼", none, false, &TForm1::Paste1Click},
+        {&TForm1::ToolButton16, "削除(CTL+DEL)", "削", none, false, &TForm1::Delete1Click},
+        {nullptr, nullptr, nullptr, none, false, nullptr},
+        {&TForm1::v1btn, "ID3v1を表示/編集", "v1", none, true, &TForm1::v1btnClick},
+        {&TForm1::v2btn, "ID3v2を表示/編集", "v2", none, true, &TForm1::v2btnClick},
+        {nullptr, nullptr, nullptr, none, false, nullptr},
+        {&TForm1::ToolButton5, "再生", nullptr, QStyle::SP_MediaPlay, false, &TForm1::ToolButton5Click},
+        {&TForm1::ToolButton8, "停止", nullptr, QStyle::SP_MediaStop, false, &TForm1::ToolButton8Click},
+        {&TForm1::ToolButton9, "一時停止", nullptr, QStyle::SP_MediaPause, false, &TForm1::ToolButton9Click},
+        {&TForm1::ToolButton11, "前へ", nullptr, QStyle::SP_MediaSkipBackward, false, &TForm1::ToolButton11Click},
+        {&TForm1::ToolButton10, "次へ", nullptr, QStyle::SP_MediaSkipForward, false, &TForm1::ToolButton10Click},
     };
-    for (const ToolButtonSpec& spec : specs) {
-        if (!spec.member) {
+    for (const ToolButtonRow& row : rows) {
+        if (!row.action) {
             ToolBar1->addSeparator();
             continue;
         }
-        const QString hint = QString::fromUtf8(spec.hint);
-        const QIcon icon = spec.glyph ? glyphIcon(QString::fromUtf8(spec.glyph), font()) : style()->standardIcon(spec.standard);
+        const QString hint = QString::fromUtf8(row.hint);
+        const QIcon icon = row.glyph ? glyphIcon(QString::fromUtf8(row.glyph), font()) : style()->standardIcon(row.standard);
         QAction* action = ToolBar1->addAction(icon, hint);
         action->setToolTip(hint);
-        action->setCheckable(spec.checkable);
+        action->setCheckable(row.checkable);
         if (QWidget* button = ToolBar1->widgetForAction(action))
             button->setFixedSize(32, 31);
-        this->*spec.member = action;
+        connect(action, &QAction::triggered, this, row.handler);
+        this->*row.action = action;
     }
     v1btn->setChecked(true);
-
-    connect(ToolButton2, &QAction::triggered, this, &TForm1::ToolButton2Click);
-    connect(ToolButton1, &QAction::triggered, this, &TForm1::ToolButton1Click);
-    connect(ToolButton15, &QAction::triggered, this, &TForm1::Refresh1Click);
-    connect(v1btn, &QAction::triggered, this, &TForm1::v1btnClick);
-    connect(v2btn, &QAction::triggered, this, &TForm1::v2btnClick);
-    // Copy, cut, paste, delete and the playback buttons get their handlers
-    // with the cell commands and the player.
 }
 
 void TForm1::buildMenus()
 {
-    QMenuBar* bar = menuBar();
+    const MenuRow rows[] = {
+        menu("編集(&E)"),
+        item(&TForm1::Apply1, "編集内容反映(&E)", &TForm1::ToolButton2Click, Qt::CTRL | Qt::Key_S),
+        separator(),
+        item(&TForm1::Copy1, "コピー(&C)", &TForm1::Copy1Click),
+        item(&TForm1::Cut1, "切り取り(&X)", &TForm1::Cut1Click),
+        item(&TForm1::Paste1, "貼り付け(&V)", &TForm1::Paste1Click),
+        item(&TForm1::Delete1, "削除(&D)", &TForm1::Delete1Click, Qt::CTRL | Qt::Key_Delete),
+        separator(),
+        item(&TForm1::N9, "連番挿入(&N)", &TForm1::N9Click),
+        item(&TForm1::N2, "特殊編集(&S)", &TForm1::N2Click),
 
-    QMenu* edit = bar->addMenu(QStringLiteral("編集(&E)"));
-    Apply1 = edit->addAction(QStringLiteral("編集内容反映(&E)"));
-    Apply1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    connect(Apply1, &QAction::triggered, this, &TForm1::ToolButton2Click);
-    edit->addSeparator();
-    edit->addAction(QStringLiteral("コピー(&C)"));
-    edit->addAction(QStringLiteral("切り取り(&X)"));
-    edit->addAction(QStringLiteral("貼り付け(&V)"));
-    edit->addAction(QStringLiteral("削除(&D)"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
-    edit->addSeparator();
-    edit->addAction(QStringLiteral("連番挿入(&N)"));
-    edit->addAction(QStringLiteral("特殊編集(&S)"));
+        menu("表示(&V)"),
+        item(&TForm1::S2, "並べ替え(&S)", &TForm1::S2Click),
+        item(&TForm1::N6, "セル幅調整", &TForm1::N6Click, Qt::Key_F4),
+        item(&TForm1::Refresh1, "最新の情報に更新", &TForm1::Refresh1Click, Qt::Key_F5),
+        separator(),
+        item(&TForm1::O1, "オプション(&O)", &TForm1::O1Click),
 
-    QMenu* view = bar->addMenu(QStringLiteral("表示(&V)"));
-    view->addAction(QStringLiteral("並べ替え(&S)"));
-    QAction* fit = view->addAction(QStringLiteral("セル幅調整"));
-    fit->setShortcut(QKeySequence(Qt::Key_F4));
-    connect(fit, &QAction::triggered, this, &TForm1::N6Click);
-    Refresh1 = view->addAction(QStringLiteral("最新の情報に更新"));
-    Refresh1->setShortcut(QKeySequence(Qt::Key_F5));
-    connect(Refresh1, &QAction::triggered, this, &TForm1::Refresh1Click);
-    view->addSeparator();
-    view->addAction(QStringLiteral("オプション(&O)"));
+        menu("演奏(&P)"),
+        item(&TForm1::Play1, "再生(&P)", &TForm1::ToolButton5Click),
+        item(&TForm1::Stop1, "停止(&S)", &TForm1::ToolButton8Click),
+        item(&TForm1::Pause1, "一時停止(&I)", &TForm1::ToolButton9Click),
+        item(&TForm1::Next1, "次の曲(&N)", &TForm1::ToolButton10Click),
+        item(&TForm1::Previous1, "前の曲(&B)", &TForm1::ToolButton11Click),
+        separator(),
+        item(&TForm1::O2, "単曲リピート(&R)", &TForm1::O2Click),
+        item(&TForm1::A1, "全曲リピート(&A)", &TForm1::A1Click),
 
-    QMenu* play = bar->addMenu(QStringLiteral("演奏(&P)"));
-    play->addAction(QStringLiteral("再生(&P)"));
-    play->addAction(QStringLiteral("停止(&S)"));
-    play->addAction(QStringLiteral("一時停止(&I)"));
-    play->addAction(QStringLiteral("次の曲(&N)"));
-    play->addAction(QStringLiteral("前の曲(&B)"));
-    play->addSeparator();
-    play->addAction(QStringLiteral("単曲リピート(&R)"));
-    play->addAction(QStringLiteral("全曲リピート(&A)"));
-
-    QMenu* help = bar->addMenu(QStringLiteral("ヘルプ(&H)"));
-    help->addAction(QStringLiteral("Readme(&R)"));
-    help->addAction(QStringLiteral("バージョン情報(&V)"));
-
-    // The grid's popup menu. Its Ctrl+C, Ctrl+X and Ctrl+V act while the
-    // grid has the focus; its Ctrl+Del is the menu bar's, shown here too.
-    PopupMenu1 = new QMenu(this);
-    const std::pair<const char*, QKeySequence> popupItems[] = {
-        {"コピー", QKeySequence(Qt::CTRL | Qt::Key_C)},
-        {"切り取り", QKeySequence(Qt::CTRL | Qt::Key_X)},
-        {"貼り付け", QKeySequence(Qt::CTRL | Qt::Key_V)},
+        menu("ヘルプ(&H)"),
+        item(&TForm1::ReadmeR1, "Readme(&R)", &TForm1::ReadmeR1Click),
+        item(&TForm1::About1, "バージョン情報(&V)", &TForm1::About1Click),
     };
-    for (const auto& [caption, keys] : popupItems) {
-        QAction* action = PopupMenu1->addAction(QString::fromUtf8(caption));
-        action->setShortcut(keys);
-        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        sg->addAction(action);
+    QMenu* current = nullptr;
+    for (const MenuRow& row : rows) {
+        switch (row.kind) {
+        case MenuRow::Menu:
+            current = menuBar()->addMenu(QString::fromUtf8(row.caption));
+            break;
+        case MenuRow::Separator:
+            current->addSeparator();
+            break;
+        case MenuRow::Item: {
+            QAction* action = current->addAction(QString::fromUtf8(row.caption));
+            if (!row.keys.isEmpty())
+                action->setShortcut(row.keys);
+            connect(action, &QAction::triggered, this, row.handler);
+            this->*row.action = action;
+            break;
+        }
+        }
     }
-    QAction* popupDelete = PopupMenu1->addAction(QStringLiteral("削除"));
-    popupDelete->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
-    popupDelete->setShortcutContext(Qt::WidgetShortcut);
-    PopupMenu1->addSeparator();
-    PopupMenu1->addAction(QStringLiteral("並べ替え"));
-    PopupMenu1->addAction(QStringLiteral("連番挿入"));
+}
+
+// The grid's popup menu. Its Ctrl+C, Ctrl+X and Ctrl+V act while the grid
+// has the focus; its Ctrl+Del is the menu bar's, shown here too.
+void TForm1::buildPopupMenu()
+{
+    const PopupRow rows[] = {
+        {&TForm1::PopupCopy, "コピー", QKeySequence(Qt::CTRL | Qt::Key_C), true, &TForm1::Copy1Click},
+        {&TForm1::PopupCut, "切り取り", QKeySequence(Qt::CTRL | Qt::Key_X), true, &TForm1::Cut1Click},
+        {&TForm1::PopupPaste, "貼り付け", QKeySequence(Qt::CTRL | Qt::Key_V), true, &TForm1::Paste1Click},
+        {&TForm1::PopupDelete, "削除", QKeySequence(Qt::CTRL | Qt::Key_Delete), false, &TForm1::Delete1Click},
+        {nullptr, nullptr, {}, false, nullptr},
+        {&TForm1::PopupSort, "並べ替え", {}, false, &TForm1::S2Click},
+        {&TForm1::PopupSerial, "連番挿入", {}, false, &TForm1::N9Click},
+    };
+    PopupMenu1 = new QMenu(this);
+    for (const PopupRow& row : rows) {
+        if (!row.action) {
+            PopupMenu1->addSeparator();
+            continue;
+        }
+        QAction* action = PopupMenu1->addAction(QString::fromUtf8(row.caption));
+        if (!row.keys.isEmpty()) {
+            action->setShortcut(row.keys);
+            action->setShortcutContext(row.onGrid ? Qt::WidgetWithChildrenShortcut : Qt::WidgetShortcut);
+        }
+        if (row.onGrid)
+            sg->addAction(action);
+        connect(action, &QAction::triggered, this, row.handler);
+        this->*row.action = action;
+    }
 }
 
 void TForm1::buildStatusBar()
@@ -359,9 +351,9 @@ std::string TForm1::readSetting(const char* key, const std::string& fallback) co
     return IniFile->ReadString(kSection, key, fallback);
 }
 
-TTagView TForm1::shownView() const
+morvik::TTagView TForm1::shownView() const
 {
-    return v1btn->isChecked() ? TTagView::ID3v1 : TTagView::ID3v2;
+    return v1btn->isChecked() ? morvik::TTagView::ID3v1 : morvik::TTagView::ID3v2;
 }
 
 void TForm1::FormCreate(const QString& appFolder)
@@ -382,9 +374,9 @@ void TForm1::FormCreate(const QString& appFolder)
         sg->SetCells(col, 0, kColumnTitles[static_cast<std::size_t>(col)]);
     Files = TFileListL{};
 
-    IniFile = std::make_unique<morvik::TProfileFile>(morvik::settingsFilePath(toBytes(appFolder)));
+    IniFile = std::make_unique<morvik::TProfileFile>(morvik::settingsFilePath(utf8Bytes(appFolder)));
 
-    QString folder = fromBytes(readSetting("defdir", toBytes(appFolder)));
+    QString folder = utf8Text(readSetting("defdir", utf8Bytes(appFolder)));
     if (!QFileInfo(folder).isDir())
         folder = appFolder;
     dl->SetDirectory(folder);
@@ -396,7 +388,7 @@ void TForm1::FormCreate(const QString& appFolder)
     v2btn->setChecked(!showV1);
     LoadFolder();
     pb->setValue(0);
-    fl.SetDirectory(toBytes(dl->Directory()));
+    fl.SetDirectory(utf8Bytes(dl->Directory()));
     sg->SetCurrentCell(0, 1);
     sg->setFocus();
 }
@@ -452,9 +444,26 @@ void TForm1::ProgResize()
     pb->update();
 }
 
-void TForm1::N6Click()
-{
-}
+void TForm1::N6Click() {} // comes with sorting and column fitting
+
+void TForm1::Copy1Click() {}    // comes with the cell commands
+void TForm1::Cut1Click() {}     // comes with the cell commands
+void TForm1::Paste1Click() {}   // comes with the cell commands
+void TForm1::Delete1Click() {}  // comes with the cell commands
+void TForm1::N9Click() {}       // comes with the cell commands (serial numbers)
+void TForm1::sgClick() {}       // comes with the cell commands (selection anchor)
+void TForm1::N2Click() {}       // comes with the special edit
+void TForm1::S2Click() {}       // comes with sorting
+void TForm1::ToolButton5Click() {}  // comes with playback (play)
+void TForm1::ToolButton8Click() {}  // comes with playback (stop)
+void TForm1::ToolButton9Click() {}  // comes with playback (pause, resume)
+void TForm1::ToolButton10Click() {} // comes with playback (next file)
+void TForm1::ToolButton11Click() {} // comes with playback (previous file)
+void TForm1::O2Click() {}       // comes with playback (repeat one)
+void TForm1::A1Click() {}       // comes with playback (repeat all)
+void TForm1::O1Click() {}       // comes with the options dialog
+void TForm1::ReadmeR1Click() {} // comes with the readme command
+void TForm1::About1Click() {}   // comes with the about box
 
 void TForm1::sgGetEditText(int, int)
 {
@@ -499,11 +508,11 @@ void TForm1::dlChange()
         const QString folder = dl->Directory();
         // A selection that is no folder leaves the list on its previous one.
         if (!folder.isEmpty())
-            fl.SetDirectory(toBytes(folder));
+            fl.SetDirectory(utf8Bytes(folder));
         else
             fl.Update();
         LoadFolder();
-        IniFile->WriteString(kSection, "defdir", toBytes(folder));
+        IniFile->WriteString(kSection, "defdir", utf8Bytes(folder));
         pb->setValue(0);
         Edited = false;
     });
@@ -573,7 +582,7 @@ void TForm1::LoadFolder()
         sg->SetRowCount(count + 1);
 
     for (const std::string& name : names) {
-        if (acceptedMp3Name(name))
+        if (morvik::matchesMp3Mask(name))
             readFileIntoRow(name);
         pb->setValue(pb->value() + 1);
         QCoreApplication::processEvents();
@@ -587,24 +596,13 @@ void TForm1::LoadFolder()
 
 void TForm1::readFileIntoRow(const std::string& name)
 {
-    const std::string path = fl.PathOf(name);
-    TagIO = std::make_unique<TMP3id>(shownView(), KeepDate);
-    TagIO->Open(path, 0);
-    const bool hasTag = TagIO->ReadTag();
-    TagIO->Close();
-
-    TFileList record;
-    record.HasTag = hasTag ? 1 : 0;
-    record.Path = path;
-    record.Texts = {tagText(TagIO->Title()),   tagText(TagIO->Artist()), tagText(TagIO->Album()),
-                    tagText(TagIO->Year()),    tagText(TagIO->Comment()), tagText(TagIO->Track()),
-                    tagText(TagIO->Genre())};
-    record.TagPosition = TagIO->TagPosition();
+    TagIO = std::make_unique<morvik::TMP3id>(shownView(), KeepDate);
+    TFileList record = morvik::readFileRecord(*TagIO, fl.PathOf(name));
 
     const int row = Files.Count + 1;
     if (sg->RowCount() < row + 1)
         sg->SetRowCount(row + 1);
-    sg->SetCells(0, row, shownFileName(name));
+    sg->SetCells(0, row, morvik::shownFileName(name));
     for (int field = 0; field < tcCount; ++field)
         sg->SetCells(field + 1, row, record.Texts[static_cast<std::size_t>(field)].text);
     sg->SetRowHeights(row, textHeight(kColumnTitles[0]) + 4);
@@ -643,10 +641,18 @@ bool TForm1::writeChangedTags()
         TRowTexts cells;
         for (int field = 0; field < tcCount; ++field)
             cells[static_cast<std::size_t>(field)] = sg->Cells(field + 1, i + 1);
-        if (rowChanged(record, cells)) {
-            TRowBytes bytes;
-            if (!encodeRow(record, cells, bytes) || !writeRow(record, cells, bytes))
+        if (morvik::rowChanged(record, cells)) {
+            const morvik::TRowEncoding encoded = morvik::encodeRow(record, cells);
+            if (!encoded.ok) {
+                showError(encoded.error);
                 return false;
+            }
+            if (!TagIO)
+                TagIO = std::make_unique<morvik::TMP3id>();
+            if (const auto error = morvik::writeRow(*TagIO, shownView(), KeepDate, record, cells, encoded.bytes)) {
+                showError(*error);
+                return false;
+            }
         }
         pb->setValue(pb->value() + 100);
         QCoreApplication::processEvents();
@@ -654,88 +660,9 @@ bool TForm1::writeChangedTags()
     return true;
 }
 
-bool TForm1::rowChanged(const TFileList& record, const TRowTexts& cells) const
-{
-    for (std::size_t field = 0; field < cells.size(); ++field) {
-        if (cells[field] != record.Texts[field].text)
-            return true;
-    }
-    return false;
-}
-
-// The bytes to write for a row: a cell still showing what was read gives the
-// bytes read, any other cell its Shift-JIS encoding.
-bool TForm1::encodeRow(const TFileList& record, const TRowTexts& cells, TRowBytes& bytes)
-{
-    for (std::size_t field = 0; field < bytes.size(); ++field) {
-        if (cells[field] == record.Texts[field].text) {
-            bytes[field] = record.Texts[field].bytes;
-            continue;
-        }
-        const morvik::Cp932Encoding encoded = morvik::utf8ToCp932(toBytes(cells[field]));
-        if (!encoded.ok) {
-            showError(QStringLiteral("%1 に書き込めません: 文字「%2」は Shift-JIS で表せません。")
-                          .arg(fromBytes(record.Path), fromBytes(encoded.badCharacter)));
-            return false;
-        }
-        bytes[field] = encoded.bytes;
-    }
-    return true;
-}
-
-bool TForm1::writeRow(TFileList& record, const TRowTexts& cells, const TRowBytes& bytes)
-{
-    if (!TagIO)
-        TagIO = std::make_unique<TMP3id>();
-    TagIO->SetView(shownView());
-    TagIO->SetKeepDate(KeepDate);
-    TagIO->Open(record.Path, 2);
-    const bool opened = TagIO->IsOpen();
-    try {
-        TagIO->WriteTag(record.HasTag != 0, bytes[tcTitle], bytes[tcArtist], bytes[tcAlbum], bytes[tcYear],
-                        bytes[tcComment], bytes[tcTrack], bytes[tcGenre], record.TagPosition);
-    } catch (const TTagWriteError& e) {
-        TagIO->Close();
-        showError(QString::fromUtf8(e.what()));
-        return false;
-    }
-    TagIO->Close();
-
-    // A file that could not be opened was not written: its record keeps the
-    // old texts so the next apply tries again.
-    if (!opened)
-        return true;
-    for (std::size_t field = 0; field < bytes.size(); ++field)
-        record.Texts[field] = TTagText{bytes[field], cells[field]};
-    if (!record.HasTag)
-        refreshTagPlace(record);
-    return true;
-}
-
-// The file has a tag of the shown view now: read where it went, so writing
-// this row again updates it instead of appending another.
-void TForm1::refreshTagPlace(TFileList& record) const
-{
-    TMP3id reader(shownView(), KeepDate);
-    reader.Open(record.Path, 0);
-    record.HasTag = reader.ReadTag() ? 1 : 0;
-    reader.Close();
-    record.TagPosition = reader.TagPosition();
-}
-
+// A refused rename keeps the old path for the next apply.
 void TForm1::renameChangedFiles()
 {
-    for (std::int32_t i = 0; i < Files.Count; ++i) {
-        TFileList& record = Files.Items[static_cast<std::size_t>(i)];
-        const std::string oldName = baseName(record.Path);
-        const QString cell = sg->Cells(0, i + 1);
-        const std::string newName = cell == shownFileName(oldName) ? oldName : toBytes(cell);
-        const std::string newPath = fl.PathOf(newName);
-        if (newPath == record.Path)
-            continue;
-        // The name must stay a name in this folder, and an existing file is
-        // never replaced; a refused rename keeps the old path for next time.
-        if (usableFileName(newName) && morvik::renameNoReplace(record.Path, newPath) == 0)
-            record.Path = newPath;
-    }
+    for (std::int32_t i = 0; i < Files.Count; ++i)
+        morvik::renameToCell(Files.Items[static_cast<std::size_t>(i)], sg->Cells(0, i + 1), fl);
 }

@@ -1,8 +1,10 @@
 // The main window: folder tree, tag grid, menus, toolbar and status bar, the
-// settings file, the folder load into the grid and the apply of the grid's
-// edits to the files.
+// settings file and the handlers of its commands. The logic of each family
+// of commands lives beside it (filerecords for the folder load, applyedits
+// for the apply); the handlers read the grid, call it and write the grid.
 #pragma once
 
+#include "app/filerecords.h"
 #include "ctrlgrid/CtrlGrid.h"
 #include "id3/mp3id.h"
 #include "platform/filelist.h"
@@ -13,7 +15,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 class QAction;
 class QComboBox;
@@ -30,37 +31,6 @@ class TFolderTree;
 class TProfileFile;
 }
 
-// One tag text of a file: the bytes the file holds and the text shown for
-// them. A cell still showing `text` is written back as exactly `bytes`.
-struct TTagText {
-    std::string bytes;
-    QString text;
-};
-
-// Grid columns 1 to 7, in this order.
-enum TTagColumn { tcTitle, tcArtist, tcAlbum, tcYear, tcComment, tcTrack, tcGenre, tcCount };
-
-// One loaded MP3 file (record i belongs to grid row i + 1).
-struct TFileList {
-    std::uint8_t HasTag = 0;
-    std::string Path; // folder + "/" + name, the file system's bytes
-    std::array<TTagText, tcCount> Texts; // as last read from or written to the file
-    std::int32_t TagPosition = 0;
-};
-
-using TRowTexts = std::array<QString, tcCount>;
-using TRowBytes = std::array<std::string, tcCount>;
-
-struct TFileListL {
-    std::int32_t Count = 0;
-    std::vector<TFileList> Items;
-};
-
-struct Tplay {
-    QString Path;
-    std::int32_t Index = 0;
-};
-
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
@@ -69,7 +39,8 @@ public:
     explicit TForm1(const QString& appFolder = QString(), QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Controls.
+    // Controls. Every command of the toolbar, the menus and the popup menu
+    // is a named action.
     QToolBar* ToolBar1 = nullptr;
     QAction* ToolButton2 = nullptr;  // apply
     QAction* ToolButton1 = nullptr;  // parent folder
@@ -85,8 +56,38 @@ public:
     QAction* ToolButton9 = nullptr;  // pause
     QAction* ToolButton11 = nullptr; // previous
     QAction* ToolButton10 = nullptr; // next
-    QAction* Apply1 = nullptr;       // 編集内容反映(&E), Ctrl+S
-    QAction* Refresh1 = nullptr;     // 最新の情報に更新, F5
+
+    // Menu "編集(&E)".
+    QAction* Apply1 = nullptr;   // 編集内容反映(&E), Ctrl+S
+    QAction* Copy1 = nullptr;    // コピー(&C)
+    QAction* Cut1 = nullptr;     // 切り取り(&X)
+    QAction* Paste1 = nullptr;   // 貼り付け(&V)
+    QAction* Delete1 = nullptr;  // 削除(&D), Ctrl+Del
+    QAction* N9 = nullptr;       // 連番挿入(&N)
+    QAction* N2 = nullptr;       // 特殊編集(&S)
+    // Menu "表示(&V)".
+    QAction* S2 = nullptr;       // 並べ替え(&S)
+    QAction* N6 = nullptr;       // セル幅調整, F4
+    QAction* Refresh1 = nullptr; // 最新の情報に更新, F5
+    QAction* O1 = nullptr;       // オプション(&O)
+    // Menu "演奏(&P)".
+    QAction* Play1 = nullptr;     // 再生(&P)
+    QAction* Stop1 = nullptr;     // 停止(&S)
+    QAction* Pause1 = nullptr;    // 一時停止(&I)
+    QAction* Next1 = nullptr;     // 次の曲(&N)
+    QAction* Previous1 = nullptr; // 前の曲(&B)
+    QAction* O2 = nullptr;        // 単曲リピート(&R)
+    QAction* A1 = nullptr;        // 全曲リピート(&A)
+    // Menu "ヘルプ(&H)".
+    QAction* ReadmeR1 = nullptr; // Readme(&R)
+    QAction* About1 = nullptr;   // バージョン情報(&V)
+    // The grid's popup menu.
+    QAction* PopupCopy = nullptr;   // コピー, Ctrl+C
+    QAction* PopupCut = nullptr;    // 切り取り, Ctrl+X
+    QAction* PopupPaste = nullptr;  // 貼り付け, Ctrl+V
+    QAction* PopupDelete = nullptr; // 削除, Ctrl+Del
+    QAction* PopupSort = nullptr;   // 並べ替え
+    QAction* PopupSerial = nullptr; // 連番挿入
     QMenu* PopupMenu1 = nullptr;
     QWidget* Panel1 = nullptr;
     QTreeView* dlView = nullptr;
@@ -100,7 +101,7 @@ public:
     morvik::TFileNameList fl;
 
     // State.
-    std::unique_ptr<TMP3id> TagIO;
+    std::unique_ptr<morvik::TMP3id> TagIO;
     std::int32_t AnchorCol = 0;
     std::int32_t AnchorRow = 0;
     std::unique_ptr<morvik::TProfileFile> IniFile;
@@ -128,10 +129,30 @@ public slots:
     void v1btnClick();
     void v2btnClick();
     void ToolButton2Click();
+    void sgGetEditText(int col, int row);
+
+    // Commands still to come: connected already, empty until they arrive.
+    void Copy1Click();
+    void Cut1Click();
+    void Paste1Click();
+    void Delete1Click();
+    void N9Click();
+    void sgClick();
+    void N2Click();
+    void S2Click();
     // Column fitting arrives with sorting; the load and the resize call it
     // already when "sellauto" is on.
     void N6Click();
-    void sgGetEditText(int col, int row);
+    void ToolButton5Click();
+    void ToolButton8Click();
+    void ToolButton9Click();
+    void ToolButton10Click();
+    void ToolButton11Click();
+    void O2Click();
+    void A1Click();
+    void O1Click();
+    void ReadmeR1Click();
+    void About1Click();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -140,6 +161,7 @@ private:
     void buildControls();
     void buildToolBar();
     void buildMenus();
+    void buildPopupMenu();
     void buildStatusBar();
     void FormCreate(const QString& appFolder);
     void LoadFolder();
@@ -147,16 +169,12 @@ private:
     void switchView(bool toV1);
     void applyEdits();
     bool writeChangedTags();
-    bool rowChanged(const TFileList& record, const TRowTexts& cells) const;
-    bool encodeRow(const TFileList& record, const TRowTexts& cells, TRowBytes& bytes);
-    bool writeRow(TFileList& record, const TRowTexts& cells, const TRowBytes& bytes);
-    void refreshTagPlace(TFileList& record) const;
     void renameChangedFiles();
     bool askYesNo(const QString& text);
     void showError(const QString& text);
     template <class F> void guarded(F&& body);
     void setPanelText(int panel, const QString& text);
-    TTagView shownView() const;
+    morvik::TTagView shownView() const;
     int textHeight(const QString& text) const;
     std::string readSetting(const char* key, const std::string& fallback) const;
 

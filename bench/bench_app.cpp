@@ -15,6 +15,9 @@
 #include <fstream>
 #include <string>
 
+using morvik::TMP3id;
+using morvik::TTagView;
+
 namespace {
 
 // Four silent MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz): 417 bytes each.

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+using morvik::TMP3id;
+using morvik::TTagView;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -7,6 +7,10 @@
 #include <string>
 #include <unistd.h>
 
+using morvik::TMP3id;
+using morvik::TTagView;
+using morvik::TTagWriteError;
+
 namespace {
 
 std::string scratchPath()

@@ -1,5 +1,6 @@
 #include "id3/mp3id.h"
 
+namespace morvik {
 namespace {
 
 constexpr std::array<std::string_view, 256> makeGenreTable()
@@ -55,3 +56,5 @@ int GenreIndex(std::string_view name)
             return static_cast<int>(i);
     return -1;
 }
+
+} // namespace morvik

@@ -1,14 +1,15 @@
 #include "id3/mp3id.h"
 
+#include "platform/bytes.h"
 #include "platform/posixfile.h"
+#include "platform/textcodec.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
-using morvik::PosixFile;
-
+namespace morvik {
 namespace {
 
 constexpr std::size_t kV1SearchBytes = 200;  // the record is looked for in the last 200 bytes
@@ -16,9 +17,10 @@ constexpr std::size_t kV1Buffer = 4096;
 constexpr std::size_t kV2Window = 4096;      // file offsets 3 to 4098
 constexpr std::size_t kRewritePadding = 2001;
 constexpr std::size_t kCopyBuffer = 1 << 20;
+// The software text of the TSSE frame. The tag writer and the window are
+// versioned apart: the window's title says "ver2.03" while the writer still
+// stamps "ver2.01", and both are right. Files already written carry this text.
 constexpr char kEncoderText[] = "Morvik ver2.01";
-
-bool isShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 std::string withoutNulBytes(const std::string& s)
 {
@@ -45,31 +47,11 @@ std::string upToFirstNul(std::string s)
     return s;
 }
 
-std::uint32_t bigEndian32(const unsigned char* p)
-{
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
-std::uint32_t syncSafe28(const unsigned char* p)
-{
-    return std::uint32_t(p[0] & 0x7F) << 21 | std::uint32_t(p[1] & 0x7F) << 14 |
-           std::uint32_t(p[2] & 0x7F) << 7 | (p[3] & 0x7F);
-}
-
 void putBigEndian32(std::string& out, std::uint32_t v)
 {
-    out += static_cast<char>(v >> 24);
-    out += static_cast<char>(v >> 16);
-    out += static_cast<char>(v >> 8);
-    out += static_cast<char>(v);
-}
-
-void putSyncSafe28(char* p, std::uint32_t v)
-{
-    p[0] = static_cast<char>((v >> 21) & 0x7F);
-    p[1] = static_cast<char>((v >> 14) & 0x7F);
-    p[2] = static_cast<char>((v >> 7) & 0x7F);
-    p[3] = static_cast<char>(v & 0x7F);
+    char word[4];
+    bytes::putBigEndian32(word, v);
+    out.append(word, sizeof word);
 }
 
 void appendFrame(std::string& out, const char* id, const std::string& body)
@@ -127,7 +109,7 @@ std::string describe(const std::string& text)
 
 } // namespace
 
-namespace morvik::id3 {
+namespace id3 {
 
 std::string cutShiftJis(std::string_view text, std::size_t width)
 {
@@ -137,7 +119,7 @@ std::string cutShiftJis(std::string_view text, std::size_t width)
     // so only a walk from the start knows where characters begin.
     std::size_t i = 0;
     while (i < width) {
-        const std::size_t length = isShiftJisLead(static_cast<unsigned char>(text[i])) ? 2 : 1;
+        const std::size_t length = isCp932LeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
         if (i + length > width)
             break;
         i += length;
@@ -162,7 +144,7 @@ std::string buildId3v2Tag(const std::string& title, const std::string& artist,
     return tag;
 }
 
-} // namespace morvik::id3
+} // namespace id3
 
 TMP3id::TMP3id(TTagView view, bool keepDate) : m_view(view), m_keepDate(keepDate) {}
 
@@ -274,7 +256,7 @@ bool TMP3id::readId3v2()
         for (int k = 0; k < 4; ++k)
             if (q + 4 + k < static_cast<std::int64_t>(kV2Window))
                 sizeBytes[k] = window[q + 4 + k];
-        const auto n = static_cast<std::int64_t>(static_cast<std::int32_t>(bigEndian32(sizeBytes)));
+        const auto n = static_cast<std::int64_t>(static_cast<std::int32_t>(bytes::bigEndian32(sizeBytes)));
         const bool plainText = q + 10 < static_cast<std::int64_t>(kV2Window) && window[q + 10] == 0;
         const bool isComment = std::strcmp(t.id, "COMM") == 0;
 
@@ -318,7 +300,7 @@ std::string TMP3id::Track() const
 
 void TMP3id::fail(const std::string& what, int err) const
 {
-    throw TTagWriteError(m_fileName + ": " + what + (err ? ": " + morvik::systemErrorText(err) : ""));
+    throw TTagWriteError(m_fileName + ": " + what + (err ? ": " + systemErrorText(err) : ""));
 }
 
 void TMP3id::WriteTag(bool hasTag, const std::string& title, const std::string& artist,
@@ -356,7 +338,7 @@ bool TMP3id::tagBytesBefore(std::int64_t position)
 
 void TMP3id::writeId3v1(bool hasTag, const Fields& f)
 {
-    using morvik::id3::cutShiftJis;
+    using id3::cutShiftJis;
     const auto padded = [](const std::string& text, std::size_t width, char pad) {
         std::string s = cutShiftJis(text, width);
         s.resize(width, pad);
@@ -388,8 +370,7 @@ void TMP3id::writeId3v1(bool hasTag, const Fields& f)
 
 void TMP3id::writeId3v2(const Fields& f)
 {
-    std::string tag = morvik::id3::buildId3v2Tag(f.title, f.artist, f.album, f.year, f.comment,
-                                                  f.track, f.genre);
+    std::string tag = id3::buildId3v2Tag(f.title, f.artist, f.album, f.year, f.comment, f.track, f.genre);
     const std::int64_t frames = static_cast<std::int64_t>(tag.size()) - 10;
 
     unsigned char head[10] = {};
@@ -399,7 +380,7 @@ void TMP3id::writeId3v2(const Fields& f)
     std::int64_t oldTagEnd = 0;
     bool cleanVersion3 = false;
     if (got >= 3 && std::memcmp(head, "ID3", 3) == 0) {
-        oldTagEnd = (got == 10 ? syncSafe28(head + 6) : 0) + 10;
+        oldTagEnd = (got == 10 ? bytes::syncSafe28(head + 6) : 0) + 10;
         const bool footer = head[3] == 4 && (head[5] & 0x10);
         if (footer)
             oldTagEnd += 10;
@@ -422,7 +403,7 @@ void TMP3id::writeId3v2(const Fields& f)
     const std::uint64_t size = tag.size() - 10;
     if (size >= (1u << 28))
         fail("the tag is too large", 0);
-    putSyncSafe28(tag.data() + 6, static_cast<std::uint32_t>(size));
+    bytes::putSyncSafe28(tag.data() + 6, static_cast<std::uint32_t>(size));
     rewriteWithTag(tag, std::min(oldTagEnd, std::max<std::int64_t>(fileSize, 0)));
 }
 
@@ -431,10 +412,10 @@ void TMP3id::writeId3v2(const Fields& f)
 // one rename. Until the rename the original is untouched.
 void TMP3id::rewriteWithTag(const std::string& tag, std::int64_t oldTagEnd)
 {
-    morvik::TempFileBeside temp(m_fileName);
+    TempFileBeside temp(m_fileName);
     if (!temp.valid())
         fail("cannot create a temporary file", temp.error());
-    morvik::PosixFile& out = temp.file();
+    PosixFile& out = temp.file();
     if (!out.write(tag.data(), tag.size()))
         fail("cannot write the new file", out.lastError());
 
@@ -458,3 +439,5 @@ void TMP3id::rewriteWithTag(const std::string& tag, std::int64_t oldTagEnd)
         fail("cannot replace the file", temp.error());
     m_file->close();
 }
+
+} // namespace morvik

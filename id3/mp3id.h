@@ -12,8 +12,8 @@
 #include <string_view>
 
 namespace morvik {
+
 class PosixFile;
-}
 
 // Which tag every operation of TMP3id works on: the view shown in the window.
 enum class TTagView { None, ID3v1, ID3v2 };
@@ -92,13 +92,13 @@ private:
     std::string m_fileName;
     Fields m_fields;
     std::int32_t m_tagPosition = 0;
-    std::unique_ptr<morvik::PosixFile> m_file;
+    std::unique_ptr<PosixFile> m_file;
     int m_openError = 0;
     bool m_haveSavedTime = false;
     timespec m_savedTime{};
 };
 
-namespace morvik::id3 {
+namespace id3 {
 // Cuts Shift-JIS bytes to at most `width` bytes without splitting a
 // double-byte character.
 std::string cutShiftJis(std::string_view text, std::size_t width);
@@ -108,4 +108,6 @@ std::string buildId3v2Tag(const std::string& title, const std::string& artist,
                           const std::string& album, const std::string& year,
                           const std::string& comment, const std::string& track,
                           const std::string& genre);
-} // namespace morvik::id3
+} // namespace id3
+
+} // namespace morvik

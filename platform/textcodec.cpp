@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <iconv.h>
+#include <string>
+#include <utility>
 
 namespace morvik {
 namespace {
@@ -107,6 +109,25 @@ std::optional<std::string> cp932ToUtf8(std::string_view bytes)
     if (!c.usable() || !c.convert(bytes, out, &consumed))
         return std::nullopt;
     return out;
+}
+
+std::string cp932ToDisplayText(std::string_view bytes)
+{
+    static constexpr char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD
+    std::string text;
+    if (auto whole = cp932ToUtf8(bytes)) {
+        text = std::move(*whole);
+    } else {
+        for (std::size_t i = 0; i < bytes.size();) {
+            const std::size_t length = isCp932LeadByte(static_cast<unsigned char>(bytes[i])) ? 2 : 1;
+            const std::string_view character = bytes.substr(i, length);
+            const auto piece = cp932ToUtf8(character);
+            text += piece ? *piece : std::string(kReplacement);
+            i += character.size();
+        }
+    }
+    std::erase(text, '\0');
+    return text;
 }
 
 Cp932Encoding utf8ToCp932(std::string_view utf8)

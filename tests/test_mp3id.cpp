@@ -10,6 +10,11 @@
 #include <sys/stat.h>
 
 using namespace testsupport;
+using morvik::GenreIndex;
+using morvik::GenreTable;
+using morvik::TMP3id;
+using morvik::TTagView;
+using morvik::TTagWriteError;
 using morvik::id3::buildId3v2Tag;
 
 namespace {

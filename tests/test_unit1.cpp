@@ -11,6 +11,8 @@
 #include <QFileSystemModel>
 #include <QTreeView>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QSplitter>
@@ -23,6 +25,9 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
+
+using morvik::TMP3id;
+using morvik::TTagView;
 
 using namespace testsupport;
 
@@ -213,6 +218,79 @@ TEST_F(Unit1Test, StartsWithoutIniInTheExecutableFolderWithDefaults)
     EXPECT_EQ(f.Apply1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
     EXPECT_EQ(f.Refresh1->shortcut(), QKeySequence(Qt::Key_F5));
     EXPECT_EQ(f.pb->palette().color(QPalette::Highlight), QColor(64, 64, 255));
+}
+
+// Every command of the menu bar and the popup menu is a named action with
+// its caption and shortcut, in the order shown.
+TEST_F(Unit1Test, MenusAreBuiltFromNamedActions)
+{
+    TForm1& f = start();
+    struct Row {
+        QAction* action; // nullptr: separator
+        const char* caption;
+        QKeySequence keys;
+    };
+    const std::pair<QString, std::vector<Row>> menus[] = {
+        {"編集(&E)",
+         {{f.Apply1, "編集内容反映(&E)", QKeySequence(Qt::CTRL | Qt::Key_S)},
+          {nullptr, "", {}},
+          {f.Copy1, "コピー(&C)", {}},
+          {f.Cut1, "切り取り(&X)", {}},
+          {f.Paste1, "貼り付け(&V)", {}},
+          {f.Delete1, "削除(&D)", QKeySequence(Qt::CTRL | Qt::Key_Delete)},
+          {nullptr, "", {}},
+          {f.N9, "連番挿入(&N)", {}},
+          {f.N2, "特殊編集(&S)", {}}}},
+        {"表示(&V)",
+         {{f.S2, "並べ替え(&S)", {}},
+          {f.N6, "セル幅調整", QKeySequence(Qt::Key_F4)},
+          {f.Refresh1, "最新の情報に更新", QKeySequence(Qt::Key_F5)},
+          {nullptr, "", {}},
+          {f.O1, "オプション(&O)", {}}}},
+        {"演奏(&P)",
+         {{f.Play1, "再生(&P)", {}},
+          {f.Stop1, "停止(&S)", {}},
+          {f.Pause1, "一時停止(&I)", {}},
+          {f.Next1, "次の曲(&N)", {}},
+          {f.Previous1, "前の曲(&B)", {}},
+          {nullptr, "", {}},
+          {f.O2, "単曲リピート(&R)", {}},
+          {f.A1, "全曲リピート(&A)", {}}}},
+        {"ヘルプ(&H)", {{f.ReadmeR1, "Readme(&R)", {}}, {f.About1, "バージョン情報(&V)", {}}}},
+        {"popup",
+         {{f.PopupCopy, "コピー", QKeySequence(Qt::CTRL | Qt::Key_C)},
+          {f.PopupCut, "切り取り", QKeySequence(Qt::CTRL | Qt::Key_X)},
+          {f.PopupPaste, "貼り付け", QKeySequence(Qt::CTRL | Qt::Key_V)},
+          {f.PopupDelete, "削除", QKeySequence(Qt::CTRL | Qt::Key_Delete)},
+          {nullptr, "", {}},
+          {f.PopupSort, "並べ替え", {}},
+          {f.PopupSerial, "連番挿入", {}}}},
+    };
+    const QList<QAction*> bar = f.menuBar()->actions();
+    ASSERT_EQ(bar.size(), 4);
+    for (std::size_t m = 0; m < std::size(menus); ++m) {
+        const auto& [title, rows] = menus[m];
+        const QMenu* menu = m < 4 ? bar[static_cast<qsizetype>(m)]->menu() : f.PopupMenu1;
+        ASSERT_NE(menu, nullptr) << title.toStdString();
+        if (m < 4) {
+            EXPECT_EQ(menu->title(), title);
+        }
+        const QList<QAction*> shown = menu->actions();
+        ASSERT_EQ(shown.size(), static_cast<qsizetype>(rows.size())) << title.toStdString();
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            QAction* action = shown[static_cast<qsizetype>(i)];
+            if (!rows[i].action) {
+                EXPECT_TRUE(action->isSeparator()) << title.toStdString() << " " << i;
+                continue;
+            }
+            EXPECT_EQ(action, rows[i].action) << rows[i].caption;
+            EXPECT_EQ(action->text(), QString::fromUtf8(rows[i].caption));
+            EXPECT_EQ(action->shortcut(), rows[i].keys) << rows[i].caption;
+        }
+    }
+    // The popup's copy, cut and paste keys act in the grid.
+    for (QAction* action : {f.PopupCopy, f.PopupCut, f.PopupPaste})
+        EXPECT_TRUE(f.sg->actions().contains(action)) << action->text().toStdString();
 }
 
 TEST_F(Unit1Test, TagvOtherThanOneStartsInTheId3v2View)

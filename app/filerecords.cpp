@@ -1,0 +1,41 @@
+#include "app/filerecords.h"
+
+#include "platform/textcodec.h"
+
+namespace morvik {
+
+QString utf8Text(const std::string& utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+std::string utf8Bytes(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+}
+
+QString shownFileName(const std::string& nameBytes) { return utf8Text(nameBytes); }
+
+// Bytes that are not CP932 show as U+FFFD and the 0x00 padding of a field
+// (a short year keeps it) is not shown; the record keeps the bytes, so such
+// a field is written back unchanged.
+TTagText tagText(const std::string& bytes) { return TTagText{bytes, utf8Text(cp932ToDisplayText(bytes))}; }
+
+TFileList readFileRecord(TMP3id& reader, const std::string& path)
+{
+    reader.Open(path, 0);
+    const bool hasTag = reader.ReadTag();
+    reader.Close();
+
+    TFileList record;
+    record.HasTag = hasTag ? 1 : 0;
+    record.Path = path;
+    record.Texts = {tagText(reader.Title()),   tagText(reader.Artist()), tagText(reader.Album()),
+                    tagText(reader.Year()),    tagText(reader.Comment()), tagText(reader.Track()),
+                    tagText(reader.Genre())};
+    record.TagPosition = reader.TagPosition();
+    return record;
+}
+
+} // namespace morvik

@@ -1,0 +1,128 @@
+#include "platform/textcodec.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using morvik::cp932ToDisplayText;
+using morvik::cp932ToUtf8;
+using morvik::isCp932LeadByte;
+using morvik::utf16ToCp932;
+using morvik::utf8ToCp932;
+
+namespace {
+
+const std::string kReplacement = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
+
+TEST(TextCodec, Cp932RoundTrip)
+{
+    struct Case {
+        const char* what;
+        std::string utf8;
+        std::string cp932;
+    };
+    const Case cases[] = {
+        {"ASCII", "Title 01", "Title 01"},
+        {"empty", "", ""},
+        {"kanji and kana", "日本語のタイトル", "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x5e\x83\x43\x83\x67\x83\x8b"},
+        {"half-width katakana are single bytes", "ｱｲｳ", "\xB1\xB2\xB3"},
+        {"trail byte 0x5C, the backslash", "ソ表", "\x83\x5C\x95\x5C"},
+        {"trail byte that is also a lead byte", "＝＝", "\x81\x81\x81\x81"},
+        {"NEC special characters", "①Ⅱ", "\x87\x40\x87\x55"},
+        {"code page 932 forms of the wave dash and the minus", "～－", "\x81\x60\x81\x7C"},
+    };
+    for (const Case& c : cases) {
+        const morvik::Cp932Encoding encoded = utf8ToCp932(c.utf8);
+        EXPECT_TRUE(encoded.ok) << c.what;
+        EXPECT_EQ(encoded.bytes, c.cp932) << c.what;
+        EXPECT_EQ(cp932ToUtf8(c.cp932), c.utf8) << c.what;
+        EXPECT_EQ(cp932ToDisplayText(c.cp932), c.utf8) << c.what;
+    }
+}
+
+TEST(TextCodec, InvalidCp932Bytes)
+{
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"lone lead byte at the end", "ab\x82", "ab" + kReplacement},
+        {"lead byte before a byte that cannot trail takes it along", "\x81\x20x", kReplacement + "x"},
+        {"unassigned single bytes", "\x80|\xA0|\xFD", kReplacement + "|" + kReplacement + "|" + kReplacement},
+        {"unassigned double-byte row", "\x85\x40!", kReplacement + "!"},
+        // Walked from the start, 81 81 | 81 81 are two characters; the bad
+        // byte after them does not shift where they begin.
+        {"trail bytes that look like lead bytes", "\x81\x81\x81\x81\xFD", "＝＝" + kReplacement},
+        {"padding of a short field is not shown", std::string("19\0\0", 4), "19"},
+        {"padding and a bad byte", std::string("\x82\0a\0", 4), kReplacement + "a"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(cp932ToDisplayText(c.bytes), c.shown) << c.what;
+        if (c.bytes.find('\0') == std::string::npos) {
+            EXPECT_EQ(cp932ToUtf8(c.bytes), std::nullopt) << c.what;
+        }
+    }
+}
+
+TEST(TextCodec, LeadBytes)
+{
+    const std::pair<unsigned char, bool> cases[] = {
+        {0x00, false}, {0x5C, false}, {0x7F, false}, {0x80, false}, {0x81, true}, {0x9F, true},
+        {0xA0, false}, {0xB1, false}, {0xDF, false}, {0xE0, true},  {0xFC, true}, {0xFD, false},
+    };
+    for (const auto& [byte, lead] : cases)
+        EXPECT_EQ(isCp932LeadByte(byte), lead) << int(byte);
+}
+
+TEST(TextCodec, Utf8ToCp932NamesTheFirstCharacterItLacks)
+{
+    struct Case {
+        const char* what;
+        std::string utf8;
+        std::string bad;
+    };
+    const Case cases[] = {
+        {"euro sign", "a€b", "€"},
+        {"outside the basic plane", "x😀", "😀"},
+        {"Korean", "曲한", "한"},
+        {"first of two", "€ü", "€"},
+        {"invalid UTF-8", "a\xFF", "\xFF"},
+    };
+    for (const Case& c : cases) {
+        const morvik::Cp932Encoding encoded = utf8ToCp932(c.utf8);
+        EXPECT_FALSE(encoded.ok) << c.what;
+        EXPECT_EQ(encoded.badCharacter, c.bad) << c.what;
+        EXPECT_EQ(encoded.bytes, "") << c.what;
+    }
+}
+
+TEST(TextCodec, Utf16ToCp932InBothByteOrders)
+{
+    struct Case {
+        const char* what;
+        std::string bigEndian; // the same units are tried little-endian too
+        std::string cp932;
+    };
+    const Case cases[] = {
+        {"ASCII and kana", std::string("\0A\x30\x42", 4), "A\x82\xA0"},
+        {"half-width katakana", "\xFF\x71", "\xB1"},
+        {"character outside CP932", "\x20\xAC", "?"},
+        {"surrogate pair is one character", "\xD8\x3D\xDE\x00", "?"},
+        {"unpaired high surrogate", std::string("\xD8\x3D\0B", 4), "?B"},
+        {"unpaired low surrogate", std::string("\xDE\x00\0C", 4), "?C"},
+        {"high surrogate at the end", std::string("\0D\xD8\x3D", 4), "D?"},
+        {"odd trailing byte ignored", std::string("\0E\x30", 3), "E"},
+        {"empty", "", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(utf16ToCp932(c.bigEndian, true), c.cp932) << c.what;
+        std::string little = c.bigEndian;
+        for (std::size_t i = 0; i + 1 < little.size(); i += 2)
+            std::swap(little[i], little[i + 1]);
+        EXPECT_EQ(utf16ToCp932(little, false), c.cp932) << c.what << " (little-endian)";
+    }
+}
+
+} // namespace
