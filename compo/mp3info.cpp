@@ -6,6 +6,7 @@
 
 #include "compo/streamreader.h"
 #include "id3/mp3id.h"
+#include "platform/bytes.h"
 #include "platform/textcodec.h"
 
 namespace morvik {
@@ -15,23 +16,12 @@ namespace {
 constexpr std::int64_t MacBinaryHeaderSize = 128;
 constexpr std::int64_t Id3v1Size = 128;
 constexpr std::int64_t Id3v2HeaderSize = 10;
+constexpr std::int64_t Id3v2FooterSize = 10;
 constexpr std::int64_t LyricsEndSize = 9;       // "LYRICSEND" or "LYRICS200"
 constexpr std::int64_t Lyrics1Window = 5100;     // the longest version 1 block
 constexpr std::int64_t LyricsBeginSize = 11;     // "LYRICSBEGIN"
 constexpr std::int64_t Lyrics2SizeDigits = 6;
 constexpr std::int64_t Lyrics2FieldHeader = 8;   // 3-letter name and 5 digits
-
-std::int32_t bigEndian32(const std::uint8_t* p)
-{
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-                                     static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]));
-}
-
-std::int32_t littleEndian32(const std::uint8_t* p)
-{
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[3]) << 24 | static_cast<std::uint32_t>(p[2]) << 16 |
-                                     static_cast<std::uint32_t>(p[1]) << 8 | static_cast<std::uint32_t>(p[0]));
-}
 
 bool startsWith(const std::uint8_t* p, const char* text)
 {
@@ -160,8 +150,8 @@ bool TMP3Info::readMacBinary()
     const std::uint8_t* d = m_reader->Data();
     if (d[0] != 0 || d[74] != 0 || d[82] != 0 || d[1] < 1 || d[1] > 31)
         return false;
-    const std::int32_t dataLength = bigEndian32(d + 83);
-    const std::int32_t resourceLength = bigEndian32(d + 87);
+    const std::int32_t dataLength = static_cast<std::int32_t>(bytes::bigEndian32(d + 83));
+    const std::int32_t resourceLength = static_cast<std::int32_t>(bytes::bigEndian32(d + 87));
     if (dataLength < 0 || resourceLength < 0)
         return false;
     m_reader->Skip(MacBinaryHeaderSize);
@@ -183,7 +173,7 @@ bool TMP3Info::findChunk(const char* id, const char* formType, std::int32_t* siz
         if (!needBytes(8))
             return false;
         const std::uint8_t* d = m_reader->Data();
-        const std::int32_t chunkSize = littleEndian32(d + 4);
+        const std::int32_t chunkSize = static_cast<std::int32_t>(bytes::littleEndian32(d + 4));
         if (chunkSize < 1)
             return false;
         if (startsWith(d, id)) {
@@ -224,22 +214,26 @@ bool TMP3Info::readId3v2()
     if (!needBytes(Id3v2HeaderSize) || !startsWith(m_reader->Data(), "ID3"))
         return false;
     const std::uint8_t* d = m_reader->Data();
-    const std::int64_t tagSize = (std::int64_t{d[6]} << 21) + (std::int64_t{d[7]} << 14) + (std::int64_t{d[8]} << 7) + d[9];
+    const std::int64_t tagSize = bytes::syncSafe28(d + 6);
     if (tagSize <= 0)
         return false;
     const std::uint8_t majorVersion = d[3];
     const std::uint8_t flags = d[5];
-    const std::int64_t tagEnd = m_reader->Position() + Id3v2HeaderSize + tagSize;
+    // The size counts neither the header nor the footer that a version 2.4
+    // tag with flag bit 4 carries after its frames.
+    const std::int64_t footerSize = majorVersion == 4 && (flags & 0x10) ? Id3v2FooterSize : 0;
+    const std::int64_t wholeTag = Id3v2HeaderSize + tagSize + footerSize;
+    const std::int64_t tagEnd = m_reader->Position() + wholeTag;
     if (majorVersion != 3 || (flags & 0x80)) {
         // Other versions and unsynchronised tags are passed over unread.
-        if (!m_reader->Skip(Id3v2HeaderSize + tagSize))
+        if (!m_reader->Skip(wholeTag))
             return false;
     } else {
         std::int64_t framesOffset = Id3v2HeaderSize;
         if (flags & 0x40) {
             if (!needBytes(Id3v2HeaderSize + 4))
                 return false;
-            const std::int32_t extendedSize = bigEndian32(m_reader->Data() + 10);
+            const std::int32_t extendedSize = static_cast<std::int32_t>(bytes::bigEndian32(m_reader->Data() + 10));
             if (extendedSize < 0 || extendedSize + std::int64_t{4} > tagSize)
                 return false;
             framesOffset = Id3v2HeaderSize + 4 + extendedSize;
@@ -251,7 +245,7 @@ bool TMP3Info::readId3v2()
         return false;
     m_audioStart = tagEnd;
     if (m_audioLength != UnknownLength)
-        m_audioLength = std::max<std::int64_t>(m_audioLength - (Id3v2HeaderSize + tagSize), 0);
+        m_audioLength = std::max<std::int64_t>(m_audioLength - wholeTag, 0);
     return true;
 }
 
@@ -260,7 +254,7 @@ bool TMP3Info::readId3v2Frames(std::int64_t tagEnd)
     while (tagEnd - m_reader->Position() >= Id3v2HeaderSize) {
         if (!needBytes(Id3v2HeaderSize))
             return false;
-        const std::int32_t bodySize = bigEndian32(m_reader->Data() + 4);
+        const std::int32_t bodySize = static_cast<std::int32_t>(bytes::bigEndian32(m_reader->Data() + 4));
         if (bodySize <= 0) // padding
             return m_reader->Skip(tagEnd - m_reader->Position());
         const std::int64_t frameSize = Id3v2HeaderSize + bodySize;
@@ -324,7 +318,7 @@ void TMP3Info::readRiffInfo()
             return;
         const std::uint8_t* d = m_reader->Data();
         const std::string id = trimRight(std::string(reinterpret_cast<const char*>(d), 4));
-        const std::int32_t size = littleEndian32(d + 4);
+        const std::int32_t size = static_cast<std::int32_t>(bytes::littleEndian32(d + 4));
         if (size < 0)
             return;
         m_reader->Skip(8);

@@ -31,7 +31,8 @@ TMPFileStream::TMPFileStream(const std::string& path)
     : m_file(std::make_unique<PosixFile>(PosixFile::open(path, PosixFile::Mode::ReadOnly))), m_path(path)
 {
     if (!m_file->valid())
-        throw EMPStreamError("Cannot open file \"" + path + "\". " + systemErrorText(m_file->lastError()));
+        throw EMPStreamError("Cannot open file \"" + path + "\". " + systemErrorText(m_file->lastError()),
+                             m_file->lastError());
 }
 
 TMPFileStream::~TMPFileStream() = default;
@@ -42,7 +43,8 @@ std::int64_t TMPFileStream::Read(void* buffer, std::int64_t count)
         return 0;
     const std::size_t got = m_file->read(buffer, static_cast<std::size_t>(count));
     if (got == 0 && m_file->lastError() != 0)
-        throw EMPStreamError("Read error on \"" + m_path + "\". " + systemErrorText(m_file->lastError()));
+        throw EMPStreamError("Read error on \"" + m_path + "\". " + systemErrorText(m_file->lastError()),
+                             m_file->lastError());
     m_position += static_cast<std::int64_t>(got);
     return static_cast<std::int64_t>(got);
 }
@@ -52,7 +54,8 @@ std::int64_t TMPFileStream::Seek(std::int64_t offset, TMPSeekOrigin origin)
     const std::int64_t size = origin == soFromEnd ? Size() : 0;
     const std::int64_t target = seekTarget(offset, origin, m_position, size);
     if (!m_file->seek(target))
-        throw EMPStreamError("Seek error on \"" + m_path + "\". " + systemErrorText(m_file->lastError()));
+        throw EMPStreamError("Seek error on \"" + m_path + "\". " + systemErrorText(m_file->lastError()),
+                             m_file->lastError());
     m_position = target;
     return m_position;
 }
@@ -61,7 +64,8 @@ std::int64_t TMPFileStream::Size()
 {
     const std::int64_t size = m_file->size();
     if (size < 0)
-        throw EMPStreamError("Cannot get the size of \"" + m_path + "\". " + systemErrorText(m_file->lastError()));
+        throw EMPStreamError("Cannot get the size of \"" + m_path + "\". " + systemErrorText(m_file->lastError()),
+                             m_file->lastError());
     return size;
 }
 

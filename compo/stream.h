@@ -18,7 +18,15 @@ enum TMPSeekOrigin : int { soFromBeginning = 0, soFromCurrent = 1, soFromEnd = 2
 // Raised by streams when the underlying storage fails.
 class EMPStreamError : public EMPError {
 public:
-    using EMPError::EMPError;
+    explicit EMPStreamError(const std::string& message, int systemError = 0)
+        : EMPError(message), m_systemError(systemError)
+    {
+    }
+    // The errno value of the failure; 0 when the system reported none.
+    int SystemError() const { return m_systemError; }
+
+private:
+    int m_systemError;
 };
 
 class TMPStream {

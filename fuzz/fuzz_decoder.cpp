@@ -1,14 +1,16 @@
 // The MPEG audio decoder (Layers I, II and III) on arbitrary bytes: headers through the header
 // functions, then a stream set up from one valid first frame and fed the
 // input as frames of arbitrary lengths, then the input as a whole stream
-// through the frame stepper.
-#include "compo/mpeg/decoder.h"
+// through the frame stepper, and once more after a rewind.
 #include "compo/framestepper.h"
+#include "compo/mpeg/decoder.h"
 #include "compo/mpeg/mpegheader.h"
+#include "compo/stream.h"
 
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 using namespace morvik::mpeg;
@@ -72,12 +74,19 @@ void framesAfterValidSetUp(const std::uint8_t* data, std::size_t size)
 void wholeStream(const std::uint8_t* data, std::size_t size)
 {
     auto decoder = std::make_unique<MpegDecoder>();
-    MemoryByteSource source(data, static_cast<std::int64_t>(size));
-    FrameStepper stepper(source, *decoder);
-    if (!stepper.open())
+    morvik::TMPMemoryStream stream(std::string(reinterpret_cast<const char*>(data), size));
+    morvik::FrameStepper stepper(*decoder);
+    const bool seekable = size % 2 == 0;  // odd sizes read the stream as a pipe would
+    if (!stepper.open(stream, seekable))
         return;
-    static std::int16_t pcm[FrameStepper::kPcmBufferBytes / 2];
-    for (int frames = 0; frames < 100000 && stepper.step(pcm) > 0; ++frames) {
+    static std::int16_t pcm[morvik::FrameStepper::PcmBufferBytes / 2];
+    for (int frames = 0; frames < 100000 && stepper.nextFrame(pcm) > 0; ++frames) {
+    }
+    if (!seekable)
+        return;
+    // Again from the first frame, with the decoder set up anew.
+    stepper.rewind();
+    for (int frames = 0; frames < 8 && stepper.nextFrame(pcm) > 0; ++frames) {
     }
 }
 

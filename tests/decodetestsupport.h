@@ -3,6 +3,7 @@
 #pragma once
 
 #include "compo/framestepper.h"
+#include "compo/stream.h"
 
 #include <gtest/gtest.h>
 
@@ -22,21 +23,28 @@ struct DecodedStream {
     std::vector<std::int16_t> pcm;
 };
 
-// Opens and steps through `bytes` with the frame stepper the player uses.
-inline DecodedStream decodeStream(const std::string& bytes)
+// The PCM of every frame `stepper` gives from where it stands.
+inline std::vector<std::int16_t> remainingPcm(morvik::FrameStepper& stepper)
+{
+    std::vector<std::int16_t> out, pcm(morvik::FrameStepper::PcmBufferBytes / 2);
+    while (const int n = stepper.nextFrame(pcm.data()))
+        out.insert(out.end(), pcm.begin(), pcm.begin() + n / 2);
+    return out;
+}
+
+// Opens and steps through `bytes` in memory with the frame stepper the
+// player uses.
+inline DecodedStream decodeStream(const std::string& bytes, bool seekable = true)
 {
     DecodedStream out;
     auto decoder = std::make_unique<morvik::mpeg::MpegDecoder>();
-    morvik::mpeg::MemoryByteSource source(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                          static_cast<std::int64_t>(bytes.size()));
-    morvik::mpeg::FrameStepper stepper(source, *decoder);
-    out.opened = stepper.open();
+    morvik::TMPMemoryStream stream(bytes);
+    morvik::FrameStepper stepper(*decoder);
+    out.opened = stepper.open(stream, seekable);
     if (!out.opened)
         return out;
     out.format = stepper.format();
-    std::vector<std::int16_t> pcm(morvik::mpeg::FrameStepper::kPcmBufferBytes / 2);
-    while (const int n = stepper.step(pcm.data()))
-        out.pcm.insert(out.pcm.end(), pcm.begin(), pcm.begin() + n / 2);
+    out.pcm = remainingPcm(stepper);
     return out;
 }
 

@@ -115,9 +115,9 @@ TEST(PeerDecodeVbr, XingFrameIsNotPlayed)
 
     // The Xing frame's counts: the audio after it, and the PCM of its frames.
     auto decoder = std::make_unique<morvik::mpeg::MpegDecoder>();
-    morvik::mpeg::MemoryByteSource source(data, static_cast<std::int64_t>(withXing.size()));
-    morvik::mpeg::FrameStepper stepper(source, *decoder);
-    ASSERT_TRUE(stepper.open());
+    morvik::TMPMemoryStream stream(withXing);
+    morvik::FrameStepper stepper(*decoder);
+    ASSERT_TRUE(stepper.open(stream, true));
     EXPECT_TRUE(stepper.hadVbrHeader());
     EXPECT_EQ(stepper.bitRate(), 0);
     EXPECT_EQ(stepper.audioStart(), length);
