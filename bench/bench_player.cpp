@@ -13,6 +13,7 @@
 #include "compo/streamreader.h"
 #include "platform/posixfile.h"
 #include "platform/threadpriority.h"
+#include "platform/waveoutalsa.h"
 
 using namespace morvik;
 
@@ -75,8 +76,8 @@ void benchReader(const std::string& folder)
 
 void benchSoundOut(int audioSeconds)
 {
-    setenv("MORVIK_ALSA_DEVICE", "null", 1);
-    TSoundOut out;
+    waveout::AlsaWaveOut alsa("null");
+    TSoundOut out(alsa);
     out.NotifyInterval = 400;
     out.SetOnPosition([](TSoundOut*) {});
     out.Open();

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "platform/threadpriority.h"
@@ -10,10 +12,8 @@ namespace morvik {
 
 namespace {
 
-// One lock and one condition guard every event and every loop queue, so a
-// wait can end on any of several events, or on an event or a message, without
-// lost wake-ups. The player has a handful of threads; waking them all on a
-// change costs nothing noticeable.
+// The one lock and condition of every event and every loop queue
+// (loopthread.h says why there is only one).
 std::mutex& eventLock()
 {
     static std::mutex lock;
@@ -150,7 +150,16 @@ TMPLoopThread::TMPLoopThread(TMPMessageTarget* owner)
     eventChanged().wait(lock, [this] { return m_started; });
 }
 
-TMPLoopThread::~TMPLoopThread() { Terminate(); }
+TMPLoopThread::~TMPLoopThread()
+{
+    if (m_thread.joinable() && onOwnThread()) {
+        // The loop that called us would go on with freed members; no way on
+        // from here is safe.
+        std::fputs("Morvik: TMPLoopThread destroyed from its own thread\n", stderr);
+        std::abort();
+    }
+    Terminate();
+}
 
 bool TMPLoopThread::onOwnThread() const { return std::this_thread::get_id() == m_thread.get_id(); }
 
@@ -191,11 +200,8 @@ void TMPLoopThread::Terminate()
     if (!m_thread.joinable())
         return;
     Quit();
-    if (onOwnThread()) {
-        // A loop cannot wait for itself: it leaves at its next drain.
-        m_thread.detach();
-        return;
-    }
+    if (onOwnThread())
+        return; // the loop leaves at the MPMQuit just posted
     Resume();
     m_thread.join();
 }

@@ -3,6 +3,19 @@
 // for a posted message or for its time-out, and turns each wake-up into a
 // call of its owner's Dispatch; the player decodes on one and the sound
 // output receives block completions on another.
+//
+// One process-wide mutex and one condition variable (loopthread.cpp) guard
+// the state of every TMPEvent and the queue of every TMPLoopThread: a wait
+// for any of several events, or for an event or a message, then needs no
+// registration with each of them and cannot miss a wake-up. Every change
+// wakes every waiter of the process, which looks at its own state and
+// sleeps again; with the player's handful of threads that costs nothing
+// noticeable. The mutex is a leaf: it is held only inside these classes'
+// own operations, never while they call out (Dispatch, handlers), so a
+// caller may hold any lock of its own when it signals, posts or waits. And
+// Signal touches nothing of its event after it lets go of the mutex, so an
+// event may be destroyed as soon as a waiter has seen it set (Sync's
+// temporary event relies on that).
 #pragma once
 
 #include <atomic>
@@ -121,6 +134,10 @@ class TMPLoopThread {
 public:
     // Starts the thread held until Resume.
     explicit TMPLoopThread(TMPMessageTarget* owner);
+    // Terminates the thread. Destroying the object from its own thread (from
+    // inside Dispatch or a handler) would free what the running loop still
+    // uses, so it aborts the process with a message instead: end the loop
+    // with Quit or Terminate there and destroy it from another thread.
     ~TMPLoopThread();
     TMPLoopThread(const TMPLoopThread&) = delete;
     TMPLoopThread& operator=(const TMPLoopThread&) = delete;
@@ -132,7 +149,9 @@ public:
     // the result only says whether it took effect.
     bool SetPriority(int priority);
     void Quit();
-    // Quits and waits for the thread to end.
+    // Quits and waits for the thread to end. On the thread itself it only
+    // quits (a loop cannot wait for itself): the loop leaves when it takes
+    // that MPMQuit, and the destructor, on another thread, joins it.
     void Terminate();
     // Returns when every message posted before the call has been handled, or
     // at once when the thread has ended.

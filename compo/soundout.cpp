@@ -54,7 +54,7 @@ EMPError fileError(int err, const char* label)
 
 } // namespace
 
-TSoundOut::TSoundOut()
+TSoundOut::TSoundOut(WaveOut& wave) : m_waveOut(wave)
 {
     m_volume = getWaveVolume();
     m_thread = std::make_unique<TMPLoopThread>(this);
@@ -212,10 +212,10 @@ void TSoundOut::releaseBlocks()
 void TSoundOut::openDevice()
 {
     HWAVEOUT device = nullptr;
-    checkWaveResult(waveOutOpen(&device, DeviceId, pcmFormat(),
-                                [this](WAVEHDR* header) {
-                                    m_thread->Post(MM_WOM_DONE, 0, reinterpret_cast<std::intptr_t>(header));
-                                }),
+    checkWaveResult(m_waveOut.open(&device, DeviceId, pcmFormat(),
+                                   [this](WAVEHDR* header) {
+                                       m_thread->Post(MM_WOM_DONE, 0, reinterpret_cast<std::intptr_t>(header));
+                                   }),
                     "TSoundOut.Open:WaveOutOpen");
     {
         TMPLock lock(m_blockLock);
@@ -224,7 +224,7 @@ void TSoundOut::openDevice()
     setVolumeToWaveDevice();
     allocateBlocks();
     for (auto& header : m_headers)
-        checkWaveResult(waveOutPrepareHeader(m_device, &header), "TSoundOut.Open:WaveOutPreperHeader");
+        checkWaveResult(m_waveOut.prepareHeader(m_device, &header), "TSoundOut.Open:WaveOutPreperHeader");
     m_thread->SetTimeout(NotifyInterval);
 }
 
@@ -277,10 +277,10 @@ void TSoundOut::closeDevice()
     for (auto& header : m_headers) {
         if (!header.lpData)
             continue;
-        while (waveOutUnprepareHeader(m_device, &header) == WAVERR_STILLPLAYING)
+        while (m_waveOut.unprepareHeader(m_device, &header) == WAVERR_STILLPLAYING)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    const MMRESULT closed = waveOutClose(m_device);
+    const MMRESULT closed = m_waveOut.close(m_device);
     if (closed == MMSYSERR_NOERROR) {
         TMPLock lock(m_blockLock);
         m_device = nullptr;
@@ -390,7 +390,7 @@ void TSoundOut::waveWrite()
             undoQueued();
             MP_ASSERT(m_device != nullptr);
         }
-        const MMRESULT result = waveOutWrite(m_device, &header);
+        const MMRESULT result = m_waveOut.write(m_device, &header);
         if (result != MMSYSERR_NOERROR) {
             // The block never reached the device, so no completion will
             // come for it.
@@ -439,7 +439,7 @@ void TSoundOut::Pause()
 {
     if (!m_opened || m_fileMode || !m_device)
         return;
-    checkWaveResult(waveOutPause(m_device), "TSoundOut.Pause");
+    checkWaveResult(m_waveOut.pause(m_device), "TSoundOut.Pause");
     m_paused = true;
 }
 
@@ -447,7 +447,7 @@ void TSoundOut::Unpause()
 {
     if (!m_opened || m_fileMode || !m_device)
         return;
-    checkWaveResult(waveOutRestart(m_device), "TSoundOut.Unpause");
+    checkWaveResult(m_waveOut.restart(m_device), "TSoundOut.Unpause");
     m_paused = false;
 }
 
@@ -459,7 +459,7 @@ void TSoundOut::Reset()
         TMPLock lock(m_blockLock);
         m_filled = 0;
     }
-    checkWaveResult(waveOutReset(m_device), "TSoundOut.Reset");
+    checkWaveResult(m_waveOut.reset(m_device), "TSoundOut.Reset");
 }
 
 void TSoundOut::Dispatch(TMPMessage& message)
@@ -536,7 +536,7 @@ void TSoundOut::setVolumeToWaveDevice()
     else if (m_balance >= 1 && m_balance <= 100)
         left = (base * (100 - m_balance) + 50) / 100;
     const auto word = static_cast<std::uint32_t>(left) | static_cast<std::uint32_t>(right) << 16;
-    const MMRESULT result = waveOutSetVolume(m_device, word);
+    const MMRESULT result = m_waveOut.setVolume(m_device, word);
     if (result != MMSYSERR_NOTSUPPORTED)
         checkWaveResult(result, "TSoundOut.SetVolumeToWaveDevice");
 }
@@ -545,16 +545,16 @@ std::int32_t TSoundOut::getWaveVolume()
 {
     auto readVolume = [this](int deviceId, std::uint32_t* volume) {
         HWAVEOUT device = nullptr;
-        if (waveOutOpen(&device, deviceId, pcmFormat(), {}) != MMSYSERR_NOERROR)
+        if (m_waveOut.open(&device, deviceId, pcmFormat(), {}) != MMSYSERR_NOERROR)
             return false;
-        const MMRESULT result = waveOutGetVolume(device, volume);
-        waveOutClose(device);
+        const MMRESULT result = m_waveOut.getVolume(device, volume);
+        m_waveOut.close(device);
         checkWaveResult(result, "TSoundOut.GetWaveVolume");
         return true;
     };
     try {
         std::uint32_t volume = 0;
-        if (readVolume(DeviceId, &volume) || (waveOutGetNumDevs() > 0 && readVolume(0, &volume))) {
+        if (readVolume(DeviceId, &volume) || (m_waveOut.getNumDevs() > 0 && readVolume(0, &volume))) {
             const std::uint32_t loudest = std::max(volume & 0xFFFF, volume >> 16);
             return static_cast<std::int32_t>((loudest * 100 + 32767) / 65535);
         }

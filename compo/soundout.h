@@ -2,7 +2,9 @@
 // blocks of half a second each, queues every full block to the wave device
 // (or, with a wave file name, writes it to a RIFF/WAVE file), learns of
 // finished blocks on its own output thread, wakes the decode thread when a
-// block is free and reports the playing position at a fixed interval.
+// block is free and reports the playing position at a fixed interval. The
+// wave device comes from a waveout::WaveOut: ALSA unless the owner passes
+// another (a test passes a waveout::FakeWaveOut).
 #pragma once
 
 #include <array>
@@ -31,7 +33,8 @@ public:
     using TPositionEvent = std::function<void(TSoundOut* sender)>;
     using TExceptionEvent = std::function<void(TSoundOut* sender, const std::exception& e, bool& handled)>;
 
-    TSoundOut();
+    // `wave` must outlive this object; its volume is read here.
+    explicit TSoundOut(waveout::WaveOut& wave = waveout::defaultWaveOut());
     ~TSoundOut() override;
     TSoundOut(const TSoundOut&) = delete;
     TSoundOut& operator=(const TSoundOut&) = delete;
@@ -100,6 +103,7 @@ private:
     void offerException(const std::exception& e, bool& handled);
     void undoQueued();
 
+    waveout::WaveOut& m_waveOut;
     std::int32_t m_sampleRate = 44100;
     std::int32_t m_channels = 2;
     std::int32_t m_bits = 16;

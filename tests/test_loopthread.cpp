@@ -1,11 +1,13 @@
 // Worker threads with a message loop: order of posted messages, MPMQuit and
-// MPMSync, the event and time-out wake-ups, exceptions escaping a pass, and
-// the event and lock classes themselves.
+// MPMSync, the event and time-out wake-ups, exceptions escaping a pass,
+// ending and destroying a loop from its own thread, and the event and lock
+// classes themselves.
 #include "compo/loopthread.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -220,6 +222,43 @@ TEST(LoopThread, PriorityChangesNeverFail)
     thread.Post(0x500);
     thread.Sync();
     EXPECT_EQ(owner.count(0x500), 1u);
+}
+
+TEST(LoopThread, TerminateOnItsOwnThreadEndsTheLoopAtThatQuit)
+{
+    Recorder owner;
+    TMPLoopThread thread(&owner);
+    owner.setAction([&](std::uint32_t message) {
+        if (message != 0x700)
+            return;
+        thread.Post(0x701);
+        thread.Terminate(); // cannot wait for itself: posts MPMQuit and returns
+        thread.Post(0x702);
+    });
+    thread.Resume();
+    thread.Post(0x700);
+    ASSERT_EQ(thread.Ended().WaitFor(Generous), MPWaitSignaled);
+    EXPECT_EQ(owner.messages(), (std::vector<std::uint32_t>{0x700, 0x701}));
+    // The object is destroyed here, on this thread, which joins the loop.
+}
+
+TEST(LoopThreadDeathTest, DestroyedFromItsOwnThreadAborts)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            Recorder owner;
+            auto thread = std::make_unique<TMPLoopThread>(&owner);
+            owner.setAction([&](std::uint32_t message) {
+                if (message == 0x700)
+                    thread.reset(); // the loop would go on with freed members
+            });
+            thread->Resume();
+            thread->Post(0x700);
+            TMPSimpleEvent never;
+            never.WaitFor(Generous);
+        },
+        "TMPLoopThread destroyed from its own thread");
 }
 
 TEST(Event, WaitsAndResets)

@@ -1,18 +1,24 @@
 // The sound output on ALSA's "null" device and in WAVE-file mode: block
 // sizes, Write taking what fits, free room, the file's header, volume and
 // balance in the samples that reach the device, setters that ignore bad
-// values, and device errors with their labels.
+// values, and device errors with their labels. On the fake wave output,
+// which holds each block until the test releases it: pause, reset and the
+// drain at Close one step at a time, and the label of each failing call.
 #include "compo/soundout.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "compo/mpassert.h"
 #include "platform/waveout.h"
+#include "platform/waveoutalsa.h"
+#include "platform/waveoutfake.h"
 #include "testsupport.h"
 
 using namespace morvik;
@@ -206,14 +212,14 @@ TEST(SoundOut, FlushQueuesOnlyAPartialBlock)
 // Collects what the device adapter hands to ALSA.
 class SampleTap {
 public:
-    SampleTap()
+    explicit SampleTap(waveout::WaveOut& wave) : m_wave(wave)
     {
-        waveout::setSampleTap([this](const std::uint8_t* data, std::size_t length) {
+        m_wave.setSampleTap([this](const std::uint8_t* data, std::size_t length) {
             std::lock_guard lock(m_mutex);
             m_bytes.insert(m_bytes.end(), data, data + length);
         });
     }
-    ~SampleTap() { waveout::setSampleTap(nullptr); }
+    ~SampleTap() { m_wave.setSampleTap(nullptr); }
     std::string bytes()
     {
         std::lock_guard lock(m_mutex);
@@ -231,14 +237,16 @@ public:
     }
 
 private:
+    waveout::WaveOut& m_wave;
     std::mutex m_mutex;
     std::vector<std::uint8_t> m_bytes;
 };
 
 TEST(SoundOut, DeviceGetsEveryBlockInOrder)
 {
-    SampleTap tap;
-    TSoundOut out;
+    waveout::AlsaWaveOut alsa;
+    SampleTap tap(alsa);
+    TSoundOut out(alsa);
     out.SetSampleRate(8000);
     out.SetChannels(1);
     out.SetBits(8);
@@ -255,6 +263,26 @@ TEST(SoundOut, DeviceGetsEveryBlockInOrder)
     EXPECT_TRUE(played == data) << "bytes lost or out of order";
 }
 
+TEST(SoundOut, EveryByteReachesALSA)
+{
+    // ALSA's "file" plug-in writes what it is given to a file and plays it
+    // on "null".
+    testsupport::TempDir dir;
+    const std::string path = dir.file("alsa.raw");
+    waveout::AlsaWaveOut alsa("file:FILE='" + path + "',FORMAT=raw");
+    TSoundOut out(alsa);
+    out.SetSampleRate(8000);
+    out.SetChannels(1);
+    out.SetBits(8);
+    out.Open();
+    const std::string data = pcm(4000 * 9 + 321);
+    writeAll(out, data);
+    out.Close();
+    const std::string played = testsupport::readFile(path);
+    EXPECT_EQ(played.size(), data.size());
+    EXPECT_TRUE(played == data) << "bytes lost or out of order";
+}
+
 TEST(SoundOut, VolumeAndBalanceReachTheSamples)
 {
     struct Case {
@@ -263,8 +291,9 @@ TEST(SoundOut, VolumeAndBalanceReachTheSamples)
     };
     const Case cases[] = {{100, 0, 1000, -1000}, {100, -100, 1000, 0}, {100, 100, 0, -1000},
                           {100, -50, 1000, -500}, {50, 0, 500, -500},  {0, 0, 0, 0}};
-    SampleTap tap;
-    TSoundOut out; // 44100 Hz, 2 channels, 16 bits
+    waveout::AlsaWaveOut alsa;
+    SampleTap tap(alsa);
+    TSoundOut out(alsa); // 44100 Hz, 2 channels, 16 bits
     out.Open();
     std::vector<std::int16_t> frames(static_cast<std::size_t>(out.BlockSize()) / 2);
     for (std::size_t i = 0; i < frames.size(); ++i)
@@ -415,6 +444,160 @@ TEST(SoundOut, ErrorTextOfTheAdapter)
     char tiny[5];
     EXPECT_EQ(waveout::waveOutGetErrorText(waveout::MMSYSERR_BADDEVICEID, tiny, sizeof tiny), waveout::MMSYSERR_NOERROR);
     EXPECT_EQ(std::strlen(tiny), 4u) << "cut to the buffer";
+}
+
+// 8000 Hz, mono, 8 bits: blocks of 4000 bytes.
+void smallBlocks(TSoundOut& out)
+{
+    out.SetSampleRate(8000);
+    out.SetChannels(1);
+    out.SetBits(8);
+}
+
+TEST(SoundOut, HeldBlocksComeBackOnlyWhenReleasedAndPlaying)
+{
+    waveout::FakeWaveOut fake;
+    TSoundOut out(fake);
+    smallBlocks(out);
+    out.Open();
+    const std::string data = pcm(16000);
+    ASSERT_EQ(out.Write(data.data(), 16000), 16000);
+    EXPECT_EQ(fake.queuedBlocks(), 4u);
+    EXPECT_EQ(out.Queued(), 4);
+    EXPECT_FALSE(out.CanWrite());
+    EXPECT_EQ(out.FreePercent(), 0);
+    TMPSimpleEvent room;
+    out.NotifyWhenFree(&room);
+    out.Thread().Sync();
+    EXPECT_FALSE(room.IsSet()) << "held blocks free nothing";
+
+    ASSERT_TRUE(fake.releaseBlock());
+    ASSERT_EQ(room.WaitFor(Generous), MPWaitSignaled) << "a returned block wakes the writer";
+    EXPECT_EQ(out.Queued(), 3);
+    EXPECT_TRUE(out.CanWrite());
+    EXPECT_EQ(out.FreePercent(), 25);
+
+    out.Pause();
+    EXPECT_TRUE(fake.paused());
+    ASSERT_TRUE(fake.releaseBlock());
+    out.Thread().Sync();
+    EXPECT_EQ(out.Queued(), 3) << "a paused device returns nothing";
+    out.Unpause();
+    out.Thread().Sync();
+    EXPECT_EQ(out.Queued(), 2) << "the released block comes back once playing again";
+    EXPECT_EQ(fake.completedBlocks(), 2u);
+
+    ASSERT_EQ(out.Write(data.data(), 100), 100); // a block partly filled
+    out.Reset();
+    out.WaitAllDone();
+    EXPECT_EQ(out.Queued(), 0);
+    EXPECT_EQ(fake.queuedBlocks(), 0u) << "reset returns the held blocks";
+    EXPECT_EQ(out.FreePercent(), 100) << "and empties the one being filled";
+    const auto written = fake.writtenBlocks();
+    ASSERT_EQ(written.size(), 4u) << "the partial block never reached the device";
+    for (std::size_t i = 0; i < written.size(); ++i)
+        EXPECT_TRUE(std::string(written[i].begin(), written[i].end()) == data.substr(i * 4000, 4000)) << i;
+    out.Close();
+    EXPECT_FALSE(fake.playing());
+}
+
+TEST(SoundOut, CloseWaitsUntilEveryBlockHasPlayed)
+{
+    waveout::FakeWaveOut fake;
+    TSoundOut out(fake);
+    smallBlocks(out);
+    out.Open();
+    const std::string data = pcm(4000 * 2 + 500);
+    ASSERT_EQ(out.Write(data.data(), static_cast<std::int32_t>(data.size())), static_cast<std::int32_t>(data.size()));
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        out.Close();
+        closed = true;
+    });
+    // Close first queues the partial block.
+    for (int i = 0; i < 2000 && fake.queuedBlocks() < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(fake.queuedBlocks(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        EXPECT_FALSE(closed) << "closed with " << 3 - i << " blocks still playing";
+        ASSERT_TRUE(fake.releaseBlock());
+    }
+    closer.join();
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(fake.playing());
+    const auto written = fake.writtenBlocks();
+    ASSERT_EQ(written.size(), 3u);
+    EXPECT_EQ(written[2].size(), 500u);
+}
+
+TEST(SoundOut, WaveErrorsNameTheFailingCall)
+{
+    using Call = waveout::FakeWaveOut::Call;
+    struct Case {
+        Call call;
+        waveout::MMRESULT result;
+        const char* label; // empty: the error is ignored
+    };
+    const Case cases[] = {
+        {Call::Open, waveout::MMSYSERR_ALLOCATED, "(TSoundOut.Open:WaveOutOpen)"},
+        {Call::SetVolume, waveout::MMSYSERR_ERROR, "(TSoundOut.SetVolumeToWaveDevice)"},
+        {Call::SetVolume, waveout::MMSYSERR_NOTSUPPORTED, ""},
+        {Call::Write, waveout::MMSYSERR_NOMEM, "(TSoundOut.WaveWrite)"},
+        {Call::Pause, waveout::MMSYSERR_ERROR, "(TSoundOut.Pause)"},
+        {Call::Restart, waveout::MMSYSERR_ERROR, "(TSoundOut.Unpause)"},
+        {Call::Reset, waveout::MMSYSERR_ERROR, "(TSoundOut.Reset)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        waveout::FakeWaveOut fake;
+        TSoundOut out(fake);
+        smallBlocks(out);
+        if (c.call != Call::Open && c.call != Call::SetVolume)
+            out.Open();
+        fake.failNext(c.call, c.result);
+        const std::string data = pcm(4000);
+        std::string text;
+        try {
+            switch (c.call) {
+            case Call::Open: out.Open(); break;
+            case Call::SetVolume: out.Open(); break;
+            case Call::Write: out.Write(data.data(), 4000); break;
+            case Call::Pause: out.Pause(); break;
+            case Call::Restart: out.Unpause(); break;
+            default: out.Reset(); break;
+            }
+        } catch (const EMPError& e) {
+            text = e.what();
+        }
+        const std::string label = c.label;
+        if (label.empty()) {
+            EXPECT_EQ(text, "");
+        } else {
+            ASSERT_GT(text.size(), label.size());
+            EXPECT_EQ(text.substr(text.size() - label.size()), label) << text;
+        }
+        EXPECT_EQ(out.Queued(), 0) << "a block the device refused is not counted";
+        EXPECT_EQ(out.Opened(), c.call != Call::Open && !(c.call == Call::SetVolume && !label.empty()))
+            << "only a failed Open closes again";
+        out.Close();
+        EXPECT_FALSE(fake.playing());
+    }
+}
+
+TEST(SoundOut, VolumeIsReadFromTheDeviceAtConstruction)
+{
+    waveout::FakeWaveOut fake;
+    {
+        TSoundOut first(fake);
+        EXPECT_EQ(first.Volume(), 100);
+        first.Open();
+        first.SetVolume(40);
+        first.SetBalance(50); // the left channel at half, the right at 40
+        first.Close();
+    }
+    TSoundOut second(fake);
+    EXPECT_EQ(second.Volume(), 40) << "the louder channel of the device's setting";
 }
 
 } // namespace
