@@ -5,6 +5,7 @@
 #include "compo/mpeg/huffman.h"
 #include "compo/mpeg/imdct.h"
 #include "compo/mpeg/layer3.h"
+#include "compo/mpeg/stereo.h"
 #include "compo/mpeg/synthesis.h"
 
 #include "testsupport.h"
@@ -85,7 +86,7 @@ TEST(HuffmanTables, EveryCodeDecodesToItsValueAndLength)
             // Sign bits 0 (positive) and zero linbits follow the code.
             const auto data = packBits(c.bits);
             BitReader r;
-            r.BitReaderStart(data.data());
+            r.BitReaderStart(data.data(), static_cast<std::int32_t>(data.size()));
             std::int32_t x = -1, y = -1;
             decodePair(r, d, x, y);
             const int extraBits = (c.x != 0) + (c.y != 0) + d.linbits * ((c.x == 15) + (c.y == 15));
@@ -148,7 +149,7 @@ TEST(Count1, TableBNeedsFourBits)
     for (const Case& c : cases) {
         const auto data = packBits(c.bits);
         BitReader r;
-        r.BitReaderStart(data.data());
+        r.BitReaderStart(data.data(), static_cast<std::int32_t>(data.size()));
         r.BitReaderSetEnd(data.data() + data.size());
         std::int32_t dest[8] = {9, 9, 9, 9, 9, 9, 9, 9};
         EXPECT_EQ(DecodeCount1(r, dest, 4, c.bitsRemaining, true), c.expectedLines) << c.name;
@@ -164,7 +165,7 @@ TEST(Count1, ExtentRoundsToPairs)
     // Table A code "1" is the zero quadruple; "0101" is vwxy = 0001 (y only).
     const auto data = packBits(std::string("1") + "0101" + "0");
     BitReader r;
-    r.BitReaderStart(data.data());
+    r.BitReaderStart(data.data(), static_cast<std::int32_t>(data.size()));
     r.BitReaderSetEnd(data.data() + data.size());
     std::int32_t dest[8] = {};
     EXPECT_EQ(DecodeCount1(r, dest, 8, 6, false), 8);
@@ -365,7 +366,7 @@ TEST(ScaleFactors, ScfsiReusesGranuleZero)
     }
     const auto data = packBits(bits);
     BitReader r;
-    r.BitReaderStart(data.data());
+    r.BitReaderStart(data.data(), static_cast<std::int32_t>(data.size()));
     ReadMpeg1ScaleFactors(s, r, 0, 0);
     EXPECT_EQ(r.BitPosition(), 11 * 4 + 10 * 3);
 
@@ -373,7 +374,7 @@ TEST(ScaleFactors, ScfsiReusesGranuleZero)
     s.scfsi[0] = 15;
     s.scalefactors[1][0] = ScaleFactorSet{};
     const auto zeros = packBits(std::string(80, '0'));
-    r.BitReaderStart(zeros.data());
+    r.BitReaderStart(zeros.data(), static_cast<std::int32_t>(zeros.size()));
     ReadMpeg1ScaleFactors(s, r, 1, 0);
     EXPECT_EQ(r.BitPosition(), 0);
     for (int b = 0; b < 21; ++b)
@@ -381,7 +382,7 @@ TEST(ScaleFactors, ScfsiReusesGranuleZero)
 
     // scfsi 0b0101: bands 6..10 and 16..20 are reused, the others read.
     s.scfsi[0] = 5;
-    r.BitReaderStart(zeros.data());
+    r.BitReaderStart(zeros.data(), static_cast<std::int32_t>(zeros.size()));
     ReadMpeg1ScaleFactors(s, r, 1, 0);
     EXPECT_EQ(r.BitPosition(), 6 * 4 + 5 * 3);
     EXPECT_EQ(s.scalefactors[1][0].longBands[0], 0);
@@ -575,7 +576,7 @@ TEST(Synthesis, PolarityTwiceInvertsOnce)
 TEST(Synthesis, StreamSetUpClearsTheRings)
 {
     const auto decoder = decoderFor({0xFF, 0xFB, 0x90, 0x64});
-    SynthesisState& s = decoder->layer3().synthesis;
+    SynthesisState& s = decoder->synthesis();
     s.ring[0][5] = 1.0f;
     s.offset[0] = 64;
     MpegFrameHeader h;

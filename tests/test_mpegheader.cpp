@@ -182,12 +182,12 @@ TEST(BitReader, PositionsAndValues)
 {
     const std::uint8_t data[12] = {0xA5, 0x0F, 0xF0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0, 0, 0, 0};
     BitReader r;
-    r.BitReaderStart(data);
+    r.BitReaderStart(data, sizeof data);
     EXPECT_EQ(r.GetBits(0), 0u);
     EXPECT_EQ(r.BitPosition(), 0);
     EXPECT_EQ(r.GetBits(12), 0xA50u);
     EXPECT_EQ(r.BitPosition(), 12);
-    EXPECT_EQ(r.current - data, 4);
+    EXPECT_EQ(r.bytesLoaded(), 4);
     EXPECT_EQ(r.PeekBits(4), 0xFu);
     EXPECT_EQ(r.BitPosition(), 12);
     EXPECT_EQ(r.GetBits(1), 1u);
@@ -204,10 +204,10 @@ TEST(BitReader, PastEndIsReportedAfterTheFact)
 {
     const std::uint8_t data[8] = {0xFF, 0xFF, 0, 0, 0, 0, 0, 0};
     BitReader r;
-    r.BitReaderStart(data);
+    r.BitReaderStart(data, sizeof data);
     r.BitReaderSetEnd(data + 2);
     r.GetBits(16);
-    EXPECT_FALSE(r.current > data + 5);
+    EXPECT_FALSE(r.bytesLoaded() > 5);
     r.GetBits(16);
     r.GetBits(16);
     EXPECT_TRUE(r.pastEnd());

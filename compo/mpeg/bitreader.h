@@ -1,77 +1,152 @@
-// Bit cursor over a byte buffer, most significant bit first. The reader
-// never checks its end itself: callers compare `current` with `end` after a
-// unit of data, and the buffers it reads carry slack past their valid bytes.
+// Bit cursor over a byte buffer, most significant bit first, used by every
+// layer.
+//
+// At the end of its buffer: the reader never loads a byte at or past
+// `start + size`; bits from there on read as zeros, for as long as the
+// caller keeps reading, and BitPosition() keeps counting them. A frame cut
+// short therefore decodes as if it were followed by zero bytes.
+//
+// Apart from the buffer, a caller may set a data end (BitReaderSetEnd) that
+// stops nothing: pastEnd() reports after the fact that the reader has loaded
+// a byte at or past it, and the caller compares after a unit of data.
+//
+// The window is topped up in whole bytes, and only when a read needs more
+// bits than it holds: GetBits, ReadBitsRefill and PeekBits top it up to
+// more than 24 bits (Layer III, whose data-end margin is reckoned on that),
+// GetWideBits to at least 56 (Layers I and II, fewer loads for their long
+// runs of fields). Which bytes have been loaded, and with it pastEnd(),
+// therefore depends only on the sequence of reads, never on the data. While
+// the buffer has 4 (or 8) bytes left, a top-up is one load; only the last
+// bytes take the zero-filling path.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace morvik::mpeg {
 
-struct BitReader {
-    const std::uint8_t* current = nullptr;
-    const std::uint8_t* start = nullptr;
-    const std::uint8_t* end = nullptr;
-    std::uint32_t window = 0;  // only the lowest `valid` bits may be set
-    int valid = 0;
-
-    void BitReaderStart(const std::uint8_t* p)
+class BitReader {
+public:
+    // Reads the `size` bytes at `data` from their first bit.
+    void BitReaderStart(const std::uint8_t* data, std::int32_t size)
     {
-        start = current = p;
-        window = 0;
-        valid = 0;
+        m_start = data;
+        m_size = size;
+        m_next = 0;
+        m_endMark = size;
+        m_window = 0;
+        m_valid = 0;
     }
-    void BitReaderSetEnd(const std::uint8_t* p) { end = p; }
-    int BitPosition() const { return static_cast<int>(current - start) * 8 - valid; }
-    bool pastEnd() const { return current > end; }
+    // The data end that pastEnd() reports (a byte of the buffer, or the
+    // byte just past it).
+    void BitReaderSetEnd(const std::uint8_t* end) { m_endMark = end - m_start; }
 
-    // Refills one byte at a time until more than 24 bits are held.
-    void refill()
-    {
-        do {
-            window = (window << 8) | *current++;
-            valid += 8;
-        } while (valid <= 24);
-    }
+    // Bits consumed since the start, zero bits past the buffer included.
+    int BitPosition() const { return static_cast<int>(m_next * 8 - m_valid); }
+    // Bytes loaded into the window so far (counting those past the buffer).
+    int bytesLoaded() const { return static_cast<int>(m_next); }
+    bool pastEnd() const { return m_next > m_endMark; }
 
     // Next n bits (0 <= n <= 25).
     std::uint32_t GetBits(int n)
     {
-        if (n > valid)
-            refill();
+        if (n > m_valid)
+            topUp();
         return take(n);
     }
 
-    // As GetBits, refilling only when fewer than n + 2 bits are held.
+    // As GetBits, topping up only when fewer than n + 2 bits are held
+    // (n <= 23).
     std::uint32_t ReadBitsRefill(int n)
     {
-        if (valid < n + 2)
-            refill();
+        if (m_valid < n + 2)
+            topUp();
         return take(n);
     }
 
     // The next n bits (n <= 11) without consuming them.
     std::uint32_t PeekBits(int n)
     {
-        if (valid < 11)
-            refill();
-        return window >> (valid - n);
+        if (m_valid < 11)
+            topUp();
+        return static_cast<std::uint32_t>(m_window >> (m_valid - n));
     }
 
     // Consumes n bits already held (after PeekBits).
     void skipHeld(int n)
     {
-        valid -= n;
-        window &= (std::uint32_t{1} << valid) - 1;
+        m_valid -= n;
+        m_window &= (std::uint64_t{1} << m_valid) - 1;
+    }
+
+    // Next n bits (0 <= n <= 32), topping up to at least 56 bits.
+    std::uint32_t GetWideBits(int n)
+    {
+        if (n > m_valid)
+            topUpWide();
+        return take(n);
     }
 
 private:
+    // To 25..32 bits held; m_valid <= 24 on entry, as the reads above
+    // guarantee.
+    void topUp()
+    {
+        const int bytes = (32 - m_valid) >> 3;  // 1..4
+        if (m_size - m_next >= 4) [[likely]] {
+            std::uint32_t word;
+            std::memcpy(&word, m_start + m_next, sizeof word);
+            if constexpr (std::endian::native == std::endian::little)
+                word = __builtin_bswap32(word);
+            m_window = (m_window << (8 * bytes)) | (word >> (32 - 8 * bytes));
+            m_next += bytes;
+            m_valid += 8 * bytes;
+        } else {
+            loadNearEnd(bytes);
+        }
+    }
+
+    // To 56..63 bits held; m_valid < 32 on entry.
+    void topUpWide()
+    {
+        const int bytes = (63 - m_valid) >> 3;  // 4..7
+        if (m_size - m_next >= 8) [[likely]] {
+            std::uint64_t word;
+            std::memcpy(&word, m_start + m_next, sizeof word);
+            if constexpr (std::endian::native == std::endian::little)
+                word = __builtin_bswap64(word);
+            m_window = (m_window << (8 * bytes)) | (word >> (64 - 8 * bytes));
+            m_next += bytes;
+            m_valid += 8 * bytes;
+        } else {
+            loadNearEnd(bytes);
+        }
+    }
+
+    void loadNearEnd(int bytes)
+    {
+        for (int i = 0; i < bytes; ++i, ++m_next) {
+            const std::uint64_t byte = m_next < m_size ? m_start[m_next] : 0;
+            m_window = (m_window << 8) | byte;
+        }
+        m_valid += 8 * bytes;
+    }
+
     std::uint32_t take(int n)
     {
-        valid -= n;
-        const std::uint32_t result = window >> valid;
-        window -= result << valid;
-        return result;
+        m_valid -= n;
+        const std::uint64_t result = m_window >> m_valid;
+        m_window -= result << m_valid;
+        return static_cast<std::uint32_t>(result);
     }
+
+    const std::uint8_t* m_start = nullptr;
+    std::int64_t m_size = 0;
+    std::int64_t m_next = 0;  // next byte to load; may pass m_size
+    std::int64_t m_endMark = 0;
+    int m_valid = 0;
+    std::uint64_t m_window = 0;  // only the lowest m_valid bits may be set
 };
 
 } // namespace morvik::mpeg

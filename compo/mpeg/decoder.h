@@ -5,6 +5,7 @@
 #pragma once
 
 #include "compo/mpeg/mpegheader.h"
+#include "compo/mpeg/output.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,6 +14,7 @@ namespace morvik::mpeg {
 
 struct Layer3State;
 struct Layer12State;
+struct SynthesisState;
 
 struct OutputFormat {
     std::int32_t channels = 0;  // 1 or 2
@@ -23,12 +25,8 @@ struct OutputFormat {
     std::int32_t reserved = 0;
 };
 
-struct FrameDecodeResult {
-    std::int32_t frameBytes = 0;  // bytes of the frame consumed; 0 = rejected
-    std::int32_t pcmBytes = 0;
-};
-
-// Output-flag bits 0-1: which channels of a stereo stream come out.
+// Output-flag bits 0-1: which channels of a stereo stream come out (the
+// values of ChannelChoice).
 enum OutputFlags : std::uint8_t { OutputBoth = 0, OutputMonoMix = 1, OutputLeftOnly = 2, OutputRightOnly = 3 };
 
 // Largest PCM output of one frame: 1152 stereo 16-bit samples.
@@ -61,10 +59,14 @@ public:
     // Decoder internals, for tests of single stages.
     Layer3State& layer3() { return *m_layer3; }
     Layer12State& layer12() { return *m_layer12; }
+    SynthesisState& synthesis() { return *m_synthesis; }
 
 private:
     std::unique_ptr<Layer3State> m_layer3;
     std::unique_ptr<Layer12State> m_layer12;
+    // The one polyphase synthesis, with its polarity and subband equaliser,
+    // handed to whichever layer decodes.
+    std::unique_ptr<SynthesisState> m_synthesis;
     int m_layer = 0;  // 1, 2 or 3 once set up
     OutputFormat m_format;
     bool m_setUp = false;

@@ -2,7 +2,6 @@
 
 #include "compo/mpeg/imdct.h"
 #include "compo/mpeg/stereo.h"
-#include "compo/mpeg/layer3.h"
 #include "compo/mpeg/synthesis.h"
 
 namespace morvik::mpeg {

@@ -1,9 +1,10 @@
 #include "compo/mpeg/layer12.h"
 
+#include "compo/mpeg/bitreader.h"
 #include "compo/mpeg/dispatch.h"
+#include "compo/mpeg/synthesis.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -37,61 +38,6 @@ const Layer12Tables& tables()
     static const Layer12Tables t;
     return t;
 }
-
-// Bit cursor bounded by the frame: past its end it reads zeros. The 64-bit
-// cache is topped up to at least 57 bits, eight bytes at a time while the
-// frame has them and byte by byte near its end.
-class FrameBits {
-public:
-    FrameBits(const std::uint8_t* data, std::int32_t size) : m_data(data), m_size(size) {}
-
-    // Next n bits (0 <= n <= 32), most significant first.
-    std::uint32_t get(int n)
-    {
-        if (n == 0)
-            return 0;
-        if (m_held < n)
-            refill();
-        const auto value = static_cast<std::uint32_t>(m_cache >> (64 - n));
-        m_cache <<= n;
-        m_held -= n;
-        return value;
-    }
-
-private:
-    void refill()
-    {
-        if (m_next + 8 <= m_size) {
-            const int bytes = (64 - m_held) >> 3;  // 1..8
-            const std::uint64_t word = bigEndian64(m_data + m_next) >> (64 - 8 * bytes);
-            m_cache |= word << (64 - m_held - 8 * bytes);
-            m_next += bytes;
-            m_held += 8 * bytes;
-            return;
-        }
-        while (m_held <= 56) {
-            const std::uint64_t byte = m_next < m_size ? m_data[m_next] : 0;
-            m_cache |= byte << (56 - m_held);
-            ++m_next;
-            m_held += 8;
-        }
-    }
-
-    static std::uint64_t bigEndian64(const std::uint8_t* p)
-    {
-        std::uint64_t word;
-        std::memcpy(&word, p, sizeof word);
-        if constexpr (std::endian::native == std::endian::little)
-            word = __builtin_bswap64(word);
-        return word;
-    }
-
-    const std::uint8_t* m_data;
-    std::int64_t m_size;
-    std::int64_t m_next = 0;
-    std::uint64_t m_cache = 0;  // the next bits, from the top
-    int m_held = 0;
-};
 
 int jointBound(int mode, int modeExtension, int subbands)
 {
@@ -142,14 +88,14 @@ int slot(const Layer12State& s, int sb, int ch)
     return s.channels == 2 ? 2 * sb + ch : sb;
 }
 
-void decodeLayer1(Layer12State& s, FrameBits& bits, int bound)
+void decodeLayer1(Layer12State& s, BitReader& bits, int bound)
 {
     const Layer12Tables& t = tables();
     const int nch = s.channels;
     for (int sb = 0; sb < 32; ++sb)
         for (int ch = 0; ch < nch; ++ch) {
             if (sb < bound || ch == 0)
-                s.allocation[ch][sb] = static_cast<std::int32_t>(bits.get(4));
+                s.allocation[ch][sb] = static_cast<std::int32_t>(bits.GetWideBits(4));
             else
                 s.allocation[ch][sb] = s.allocation[0][sb];
             if (s.allocation[ch][sb] == 15)  // forbidden: taken as no allocation
@@ -158,7 +104,7 @@ void decodeLayer1(Layer12State& s, FrameBits& bits, int bound)
     for (int sb = 0; sb < 32; ++sb)
         for (int ch = 0; ch < nch; ++ch)
             if (s.allocation[ch][sb])
-                s.scaleIndex[ch][sb][0] = static_cast<std::int32_t>(bits.get(6));
+                s.scaleIndex[ch][sb][0] = static_cast<std::int32_t>(bits.GetWideBits(6));
     for (int step = 0; step < 12; ++step) {
         float* out = s.samples[step];
         for (int sb = 0; sb < 32; ++sb) {
@@ -168,7 +114,7 @@ void decodeLayer1(Layer12State& s, FrameBits& bits, int bound)
                 float value = 0.0f;
                 if (a) {
                     const int b = a + 1;
-                    const std::uint32_t raw = sb < bound || ch == 0 ? bits.get(b) : shared;
+                    const std::uint32_t raw = sb < bound || ch == 0 ? bits.GetWideBits(b) : shared;
                     shared = raw;
                     const float centred = static_cast<float>(static_cast<std::int32_t>(raw) - (1 << (b - 1)) + 1);
                     value = centred * t.layer1Factor[b] * t.scale[s.scaleIndex[ch][sb][0] & 63];
@@ -179,32 +125,32 @@ void decodeLayer1(Layer12State& s, FrameBits& bits, int bound)
     }
 }
 
-void readLayer2ScaleFactors(Layer12State& s, FrameBits& bits)
+void readLayer2ScaleFactors(Layer12State& s, BitReader& bits)
 {
     const int subbands = s.table->subbands;
     std::int32_t selection[2][32] = {};
     for (int sb = 0; sb < subbands; ++sb)
         for (int ch = 0; ch < s.channels; ++ch)
-            selection[ch][sb] = s.allocation[ch][sb] ? static_cast<std::int32_t>(bits.get(2)) : 4;
+            selection[ch][sb] = s.allocation[ch][sb] ? static_cast<std::int32_t>(bits.GetWideBits(2)) : 4;
     for (int sb = 0; sb < subbands; ++sb)
         for (int ch = 0; ch < s.channels; ++ch) {
             std::int32_t* scf = s.scaleIndex[ch][sb];
             switch (selection[ch][sb]) {
             case 0:
-                scf[0] = static_cast<std::int32_t>(bits.get(6));
-                scf[1] = static_cast<std::int32_t>(bits.get(6));
-                scf[2] = static_cast<std::int32_t>(bits.get(6));
+                scf[0] = static_cast<std::int32_t>(bits.GetWideBits(6));
+                scf[1] = static_cast<std::int32_t>(bits.GetWideBits(6));
+                scf[2] = static_cast<std::int32_t>(bits.GetWideBits(6));
                 break;
             case 1:
-                scf[0] = scf[1] = static_cast<std::int32_t>(bits.get(6));
-                scf[2] = static_cast<std::int32_t>(bits.get(6));
+                scf[0] = scf[1] = static_cast<std::int32_t>(bits.GetWideBits(6));
+                scf[2] = static_cast<std::int32_t>(bits.GetWideBits(6));
                 break;
             case 2:
-                scf[0] = scf[1] = scf[2] = static_cast<std::int32_t>(bits.get(6));
+                scf[0] = scf[1] = scf[2] = static_cast<std::int32_t>(bits.GetWideBits(6));
                 break;
             case 3:
-                scf[0] = static_cast<std::int32_t>(bits.get(6));
-                scf[1] = scf[2] = static_cast<std::int32_t>(bits.get(6));
+                scf[0] = static_cast<std::int32_t>(bits.GetWideBits(6));
+                scf[1] = scf[2] = static_cast<std::int32_t>(bits.GetWideBits(6));
                 break;
             default:
                 break;
@@ -225,27 +171,27 @@ void ungroup(std::uint32_t code, std::int32_t (&raw)[3])
 }
 
 // Three samples of one class: a group code or three separate codes.
-void readTriple(FrameBits& bits, int cls, std::int32_t (&raw)[3])
+void readTriple(BitReader& bits, int cls, std::int32_t (&raw)[3])
 {
     switch (cls) {
     case 1:
-        ungroup<3>(bits.get(kClassBits[1]), raw);
+        ungroup<3>(bits.GetWideBits(kClassBits[1]), raw);
         return;
     case 2:
-        ungroup<5>(bits.get(kClassBits[2]), raw);
+        ungroup<5>(bits.GetWideBits(kClassBits[2]), raw);
         return;
     case 4:
-        ungroup<9>(bits.get(kClassBits[4]), raw);
+        ungroup<9>(bits.GetWideBits(kClassBits[4]), raw);
         return;
     default: {
         const int width = kClassBits[cls];
         if (3 * width > 32) {
             for (int& r : raw)
-                r = static_cast<std::int32_t>(bits.get(width));
+                r = static_cast<std::int32_t>(bits.GetWideBits(width));
             return;
         }
         // Up to 10 bits each: the three codes in one read.
-        const std::uint32_t codes = bits.get(3 * width);
+        const std::uint32_t codes = bits.GetWideBits(3 * width);
         const std::uint32_t mask = (std::uint32_t{1} << width) - 1;
         raw[0] = static_cast<std::int32_t>(codes >> (2 * width));
         raw[1] = static_cast<std::int32_t>((codes >> width) & mask);
@@ -255,7 +201,7 @@ void readTriple(FrameBits& bits, int cls, std::int32_t (&raw)[3])
     }
 }
 
-void decodeLayer2(Layer12State& s, FrameBits& bits, int bound)
+void decodeLayer2(Layer12State& s, BitReader& bits, int bound)
 {
     const Layer12Tables& t = tables();
     const Layer2AllocTable& table = *s.table;
@@ -264,7 +210,7 @@ void decodeLayer2(Layer12State& s, FrameBits& bits, int bound)
     for (int sb = 0; sb < subbands; ++sb)
         for (int ch = 0; ch < nch; ++ch) {
             if (sb < bound || ch == 0)
-                s.allocation[ch][sb] = table.classOf[sb][bits.get(table.allocBits[sb]) & 15];
+                s.allocation[ch][sb] = table.classOf[sb][bits.GetWideBits(table.allocBits[sb]) & 15];
             else
                 s.allocation[ch][sb] = s.allocation[0][sb];
         }
@@ -329,7 +275,7 @@ int layer2TableIndex(int mode, int sampleIndex, int bitRateIndex)
 bool SetupLayer12Stream(Layer12State& s, SynthesisState& synthesis, const MpegFrameHeader& h,
                         std::int32_t frameLengthHint, std::uint8_t outputFlags, std::int32_t cutoffHz)
 {
-    if (h.LayerCode != 2 && h.LayerCode != 3)
+    if (layerNumber(h) != 1 && layerNumber(h) != 2)
         return false;
     // MPEG 2.5 has no Layer I or II.
     if (h.SyncKind != 1 || h.SampleRateIndex > 2)
@@ -362,26 +308,29 @@ bool SetupLayer12Stream(Layer12State& s, SynthesisState& synthesis, const MpegFr
     return true;
 }
 
-DecodeResult DecodeLayer12Frame(Layer12State& s, SynthesisState& synthesis, const std::uint8_t* frame,
-                                std::int32_t available, std::int16_t* pcm)
+FrameDecodeResult DecodeLayer12Frame(Layer12State& s, SynthesisState& synthesis, const std::uint8_t* frame,
+                                     std::int32_t available, std::int16_t* pcm)
 {
-    FrameBits bits(frame, available);
-    if (bits.get(12) != 0xFFF)
+    // The header is read within the bytes given, the frame's data within the
+    // frame: past either end the reader gives zeros.
+    BitReader bits;
+    bits.BitReaderStart(frame, available);
+    if (bits.GetWideBits(12) != 0xFFF)
         return {};
-    const int id = static_cast<int>(bits.get(1));
-    const int layerCode = static_cast<int>(bits.get(2));
+    const int id = static_cast<int>(bits.GetWideBits(1));
+    const int layerCode = static_cast<int>(bits.GetWideBits(2));
     if (id != (s.lsf ? 0 : 1) || 4 - layerCode != s.layer)
         return {};
-    const bool crc = bits.get(1) == 0;
-    const int bitRateIndex = static_cast<int>(bits.get(4));
-    const int sampleIndex = static_cast<int>(bits.get(2));
-    const int padding = static_cast<int>(bits.get(1));
-    bits.get(1);
-    const int mode = static_cast<int>(bits.get(2));
-    const int modeExtension = static_cast<int>(bits.get(2));
-    bits.get(4);
+    const bool crc = bits.GetWideBits(1) == 0;
+    const int bitRateIndex = static_cast<int>(bits.GetWideBits(4));
+    const int sampleIndex = static_cast<int>(bits.GetWideBits(2));
+    const int padding = static_cast<int>(bits.GetWideBits(1));
+    bits.GetWideBits(1);
+    const int mode = static_cast<int>(bits.GetWideBits(2));
+    const int modeExtension = static_cast<int>(bits.GetWideBits(2));
+    bits.GetWideBits(4);
     if (crc)
-        bits.get(16);
+        bits.GetWideBits(16);
     if (sampleIndex > 2 || bitRateIndex == 15 || (mode == 3) != (s.channels == 1))
         return {};
 
@@ -395,8 +344,11 @@ DecodeResult DecodeLayer12Frame(Layer12State& s, SynthesisState& synthesis, cons
     length += padding * (s.layer == 1 ? 4 : 1);
     if (length <= 0 || length > available)
         return {};
-    FrameBits inFrame(frame, length);
-    inFrame.get(32 + (crc ? 16 : 0));
+    BitReader inFrame;
+    inFrame.BitReaderStart(frame, length);
+    inFrame.GetWideBits(32);
+    if (crc)
+        inFrame.GetWideBits(16);
     if (s.layer == 1) {
         decodeLayer1(s, inFrame, jointBound(mode, modeExtension, 32));
         synthesiseSteps(s, synthesis, 12, pcm);

@@ -2,13 +2,14 @@
 // blocks of 32 subband samples per channel, then the synthesis.
 #pragma once
 
-#include "compo/mpeg/layer3.h"
 #include "compo/mpeg/mpegheader.h"
-#include "compo/mpeg/synthesis.h"
+#include "compo/mpeg/output.h"
 
 #include <cstdint>
 
 namespace morvik::mpeg {
+
+struct SynthesisState;
 
 // One Layer II allocation table: per subband the width of the allocation
 // field and, per allocation value, the quantisation class (1..17 for 3, 5,
@@ -48,7 +49,7 @@ struct Layer12State {
 
 bool SetupLayer12Stream(Layer12State& s, SynthesisState& synthesis, const MpegFrameHeader& h,
                         std::int32_t frameLengthHint, std::uint8_t outputFlags, std::int32_t cutoffHz);
-DecodeResult DecodeLayer12Frame(Layer12State& s, SynthesisState& synthesis, const std::uint8_t* frame,
-                                std::int32_t available, std::int16_t* pcm);
+FrameDecodeResult DecodeLayer12Frame(Layer12State& s, SynthesisState& synthesis, const std::uint8_t* frame,
+                                     std::int32_t available, std::int16_t* pcm);
 
 } // namespace morvik::mpeg

@@ -6,6 +6,7 @@
 #include "compo/mpeg/huffman.h"
 #include "compo/mpeg/imdct.h"
 #include "compo/mpeg/stereo.h"
+#include "compo/mpeg/synthesis.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,7 +18,6 @@ namespace {
 
 // Past this fill the reservoir is moved to the front of the buffer.
 constexpr int kCompactAbove = 6692;
-constexpr int kMaxHeadBytes = 4 + 2 + 32;
 
 int sideInfoBytes(bool mpeg1, int channels)
 {
@@ -223,7 +223,8 @@ int decodeChannelData(Layer3State& s, int gr, int ch)
     const GranuleSideInfo& g = s.side[gr][ch];
     BitReader& r = s.reader;
     const int startBit = s.bitPosition;
-    r.BitReaderStart(s.mainData + startBit / 8);
+    const int startByte = startBit / 8;
+    r.BitReaderStart(s.mainData + startByte, static_cast<std::int32_t>(sizeof s.mainData) - startByte);
     r.GetBits(startBit % 8);
     s.bitPosition += g.part2_3_length;
     r.BitReaderSetEnd(s.mainData + (s.bitPosition + 39) / 8);
@@ -319,51 +320,51 @@ void mixToMono(Layer3State& s, int gr, int slot, int previous)
 // A frame whose channel count differs from the stream's: a mono frame in a
 // stereo stream sounds on both output channels, a stereo frame in a mono
 // stream gives its left channel.
-void outputOtherLayout(Layer3State& s, int gr, int slot, std::int16_t* out)
+void outputOtherLayout(Layer3State& s, SynthesisState& synthesis, int gr, int slot, std::int16_t* out)
 {
     const int previous = slot ^ 1;
     filterChannel(s, gr, 0, slot, previous);
     if (s.outputChannels == 2) {
         // The right channel's filter bank and overlap rest until the stream
         // turns stereo again.
-        SynthesiseGranule(s.synthesis, 0, s.block, out, true);
+        SynthesiseGranule(synthesis, 0, s.block, out, true);
         for (int i = 0; i < 576; ++i)
             out[2 * i + 1] = out[2 * i];
     } else {
-        SynthesiseGranule(s.synthesis, 0, s.block, out, false);
+        SynthesiseGranule(synthesis, 0, s.block, out, false);
     }
 }
 
-void outputGranule(Layer3State& s, int gr, int slot, std::int16_t* out)
+void outputGranule(Layer3State& s, SynthesisState& synthesis, int gr, int slot, std::int16_t* out)
 {
     const int previous = slot ^ 1;
     if (s.frameChannels != s.channels) {
-        outputOtherLayout(s, gr, slot, out);
+        outputOtherLayout(s, synthesis, gr, slot, out);
         return;
     }
     switch (s.channels == 1 ? ChannelChoice::LeftOnly : s.choice) {
     case ChannelChoice::Both:
         for (int ch = 0; ch < 2; ++ch) {
             filterChannel(s, gr, ch, slot, previous);
-            SynthesiseGranule(s.synthesis, ch, s.block, out + ch, true);
+            SynthesiseGranule(synthesis, ch, s.block, out + ch, true);
         }
         break;
     case ChannelChoice::LeftOnly:
         filterChannel(s, gr, 0, slot, previous);
-        SynthesiseGranule(s.synthesis, 0, s.block, out, false);
+        SynthesiseGranule(synthesis, 0, s.block, out, false);
         break;
     case ChannelChoice::RightOnly:
         filterChannel(s, gr, 1, slot, previous);
-        SynthesiseGranule(s.synthesis, 0, s.block, out, false);
+        SynthesiseGranule(synthesis, 0, s.block, out, false);
         break;
     case ChannelChoice::MonoMix:
         mixToMono(s, gr, slot, previous);
-        SynthesiseGranule(s.synthesis, 0, s.block, out, false);
+        SynthesiseGranule(synthesis, 0, s.block, out, false);
         break;
     }
 }
 
-void decodeGranule(Layer3State& s, int gr, int slot, std::int16_t* out)
+void decodeGranule(Layer3State& s, SynthesisState& synthesis, int gr, int slot, std::int16_t* out)
 {
     const int channels = s.frameChannels;
     for (int ch = 0; ch < channels; ++ch)
@@ -405,22 +406,15 @@ void decodeGranule(Layer3State& s, int gr, int slot, std::int16_t* out)
         for (int ch = 0; ch < channels; ++ch)
             for (int k = 0; k < s.extent[slot][ch]; ++k)
                 s.spectrum[ch][slot][k] *= s.lineEqualizer[k];
-    outputGranule(s, gr, slot, out);
+    outputGranule(s, synthesis, gr, slot, out);
 }
 
 } // namespace
 
-int AntialiasBoundaries(const GranuleSideInfo& g, int extent)
+bool SetupLayer3Stream(Layer3State& s, SynthesisState& synthesis, const MpegFrameHeader& h,
+                       std::int32_t frameLengthHint, int shift, std::uint8_t outputFlags, std::int32_t cutoffHz)
 {
-    if (g.block_type == 2)
-        return g.mixed_block_flag ? 1 : 0;
-    return std::min(31, (extent + 7) / 18);
-}
-
-bool SetupLayer3Stream(Layer3State& s, const MpegFrameHeader& h, std::int32_t frameLengthHint, int shift,
-                       std::uint8_t outputFlags, std::int32_t cutoffHz)
-{
-    if (h.LayerCode != 1 || shift != 0 || h.SampleRateIndex > 2)
+    if (layerNumber(h) != 3 || shift != 0 || h.SampleRateIndex > 2)
         return false;
     s.versionRow = h.VersionId == 1 ? 1 : h.SyncKind == 2 ? 2 : 0;
     s.sampleIndex = h.SampleRateIndex;
@@ -456,7 +450,7 @@ bool SetupLayer3Stream(Layer3State& s, const MpegFrameHeader& h, std::int32_t fr
     s.mainDataFill = 0;
     s.mainDataStart = 0;
     s.tables.build();
-    SynthesisReset(s.synthesis);
+    SynthesisReset(synthesis);
     std::fill(std::begin(s.block), std::end(s.block), 0.0f);
     for (auto& channel : s.spectrum)
         for (auto& slot : channel)
@@ -469,17 +463,16 @@ bool SetupLayer3Stream(Layer3State& s, const MpegFrameHeader& h, std::int32_t fr
     return true;
 }
 
-DecodeResult DecodeLayer3Frame(Layer3State& s, const std::uint8_t* frame, std::int32_t available, std::int16_t* pcm)
+FrameDecodeResult DecodeLayer3Frame(Layer3State& s, SynthesisState& synthesis, const std::uint8_t* frame,
+                                    std::int32_t available, std::int16_t* pcm)
 {
     ++s.framesDecoded;
     if (available < 4)
         return {};
-    // Header and side information are read from a zero-padded copy, so a
-    // short buffer can never be read past.
-    std::uint8_t head[kMaxHeadBytes + 8] = {};
-    std::memcpy(head, frame, static_cast<std::size_t>(std::min(available, kMaxHeadBytes)));
+    // A buffer shorter than the side information reads as zeros past its
+    // end (and a frame longer than the buffer is rejected below).
     BitReader& r = s.reader;
-    r.BitReaderStart(head);
+    r.BitReaderStart(frame, available);
     const std::uint32_t sync = r.GetBits(12);
     const bool mpeg1 = s.versionRow == 1;
     if (sync != 0xFFF && (mpeg1 || sync != 0xFFE))
@@ -522,10 +515,10 @@ DecodeResult DecodeLayer3Frame(Layer3State& s, const std::uint8_t* frame, std::i
         s.bitPosition = s.mainDataStart * 8;
         if (mpeg1) {
             const int granuleSamples = 576 * s.outputChannels;
-            decodeGranule(s, 0, 0, pcm);
-            decodeGranule(s, 1, 1, pcm + granuleSamples);
+            decodeGranule(s, synthesis, 0, 0, pcm);
+            decodeGranule(s, synthesis, 1, 1, pcm + granuleSamples);
         } else {
-            decodeGranule(s, 0, s.lsfSlot, pcm);
+            decodeGranule(s, synthesis, 0, s.lsfSlot, pcm);
         }
     }
     if (!mpeg1)

@@ -1,15 +1,19 @@
 // Layer III decoder state and stages. All of it belongs to one decoder
-// object (compo/decoder.h); nothing here allocates while decoding a frame.
+// object (compo/mpeg/decoder.h), which also owns the synthesis state it
+// hands in; nothing here allocates while decoding a frame. The stereo and
+// antialias stages are declared in compo/mpeg/stereo.h.
 #pragma once
 
 #include "compo/mpeg/bitreader.h"
 #include "compo/mpeg/layer3tables.h"
 #include "compo/mpeg/mpegheader.h"
-#include "compo/mpeg/synthesis.h"
+#include "compo/mpeg/output.h"
 
 #include <cstdint>
 
 namespace morvik::mpeg {
+
+struct SynthesisState;
 
 struct GranuleSideInfo {
     std::int32_t part2_3_length = 0;
@@ -56,8 +60,6 @@ struct BandLayout {
     std::int32_t mixedLongBands = 8;
 };
 
-enum class ChannelChoice : std::uint8_t { Both = 0, MonoMix = 1, LeftOnly = 2, RightOnly = 3 };
-
 struct Layer3Tables {
     float globalGain[262];
     float scaleMultiplier[2][4][32];
@@ -70,7 +72,9 @@ struct Layer3Tables {
 
 constexpr int kMainDataSize = 8192;
 // Granule readers may run past the main data (part2_3_length is taken on
-// trust); the buffer carries room for four full-length granules beyond it.
+// trust). The bit reader reads zeros past its buffer; the buffer still
+// carries room for four full-length granules beyond the main data, so that
+// granule reads stay on the reader's fast path.
 constexpr int kMainDataSlack = 4 * 512 + 64;
 
 struct Layer3State {
@@ -124,35 +128,21 @@ struct Layer3State {
     float lineEqualizer[576] = {};
 
     Layer3Tables tables;
-    SynthesisState synthesis;
     std::uint32_t framesDecoded = 0;
 };
 
-struct DecodeResult {
-    std::int32_t frameBytes = 0;  // including padding; 0 when rejected
-    std::int32_t pcmBytes = 0;
-};
-
-bool SetupLayer3Stream(Layer3State& s, const MpegFrameHeader& h, std::int32_t frameLengthHint, int shift,
-                       std::uint8_t outputFlags, std::int32_t cutoffHz);
+// `synthesis` is the decoder's, shared with Layers I and II: set-up clears
+// it, every frame synthesises into it.
+bool SetupLayer3Stream(Layer3State& s, SynthesisState& synthesis, const MpegFrameHeader& h,
+                       std::int32_t frameLengthHint, int shift, std::uint8_t outputFlags, std::int32_t cutoffHz);
 // `available` bounds every read of the frame's bytes.
-DecodeResult DecodeLayer3Frame(Layer3State& s, const std::uint8_t* frame, std::int32_t available,
-                               std::int16_t* pcm);
+FrameDecodeResult DecodeLayer3Frame(Layer3State& s, SynthesisState& synthesis, const std::uint8_t* frame,
+                                    std::int32_t available, std::int16_t* pcm);
 
 // Stages, exposed for tests.
 void ReadMpeg1ScaleFactors(Layer3State& s, BitReader& r, int gr, int ch);
-// Subband boundaries the antialias butterflies cross for a channel granule.
-int AntialiasBoundaries(const GranuleSideInfo& g, int extent);
 // Requantises the decoded values `in` into `out` (all 576 lines written).
 void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int32_t* in, float* out, int& extent,
                        const ScaleFactorSet& sf, const GranuleSideInfo& gi, RequantResult& result, float* reorder);
-void MidSideStereo(float* left, float* right, int lines);
-void IntensityStereo1(const Layer3Tables& t, const BandLayout& bands, float* left, float* right,
-                      const ScaleFactorSet& rightSf, const RequantResult& rightResult, int leftExtent, bool midSide);
-void IntensityStereo2(const Layer3Tables& t, const BandLayout& bands, float* left, float* right,
-                      const ScaleFactorSet& rightSf, const RequantResult& leftResult,
-                      const RequantResult& rightResult, const LsfIntensityRecord& record, int leftExtent,
-                      bool midSide);
-void AntialiasRef(float* spectrum, int boundaries);
 
 } // namespace morvik::mpeg

@@ -1,6 +1,8 @@
 // Layer III middle/side and intensity stereo, and the antialias butterflies.
 #include "compo/mpeg/stereo.h"
 
+#include "compo/mpeg/layer3.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -117,6 +119,13 @@ void IntensityStereo2(const Layer3Tables& t, const BandLayout& bands, float* lef
         for (const int end = bands.longStart[b + 1]; line < end && line < leftExtent; ++line)
             applyPair(left, right, line, pair);
     }
+}
+
+int AntialiasBoundaries(const GranuleSideInfo& g, int extent)
+{
+    if (g.block_type == 2)
+        return g.mixed_block_flag ? 1 : 0;
+    return std::min(31, (extent + 7) / 18);
 }
 
 void AntialiasRef(float* x, int boundaries)
