@@ -39,24 +39,6 @@ std::vector<std::size_t> frameOffsets(const std::string& bytes)
     return offsets;
 }
 
-std::string be32(std::uint32_t v)
-{
-    return bytes({static_cast<int>(v >> 24), static_cast<int>((v >> 16) & 0xFF), static_cast<int>((v >> 8) & 0xFF),
-                  static_cast<int>(v & 0xFF)});
-}
-
-std::string le32(std::uint32_t v)
-{
-    return bytes({static_cast<int>(v & 0xFF), static_cast<int>((v >> 8) & 0xFF), static_cast<int>((v >> 16) & 0xFF),
-                  static_cast<int>(v >> 24)});
-}
-
-std::string syncsafe(std::uint32_t v)
-{
-    return bytes({static_cast<int>((v >> 21) & 0x7F), static_cast<int>((v >> 14) & 0x7F),
-                  static_cast<int>((v >> 7) & 0x7F), static_cast<int>(v & 0x7F)});
-}
-
 std::string riffChunk(const std::string& id, const std::string& body)
 {
     return id + le32(static_cast<std::uint32_t>(body.size())) + body + std::string(body.size() % 2, '\0');

@@ -13,26 +13,11 @@
 using namespace morvik;
 using testsupport::bytes;
 using testsupport::repeat;
+using testsupport::be32;
+using testsupport::le32;
+using testsupport::syncsafe;
 
 namespace {
-
-std::string be32(std::uint32_t v)
-{
-    return bytes({static_cast<int>(v >> 24), static_cast<int>((v >> 16) & 0xFF), static_cast<int>((v >> 8) & 0xFF),
-                  static_cast<int>(v & 0xFF)});
-}
-
-std::string le32(std::uint32_t v)
-{
-    return bytes({static_cast<int>(v & 0xFF), static_cast<int>((v >> 8) & 0xFF), static_cast<int>((v >> 16) & 0xFF),
-                  static_cast<int>(v >> 24)});
-}
-
-std::string syncsafe(std::uint32_t v)
-{
-    return bytes({static_cast<int>((v >> 21) & 0x7F), static_cast<int>((v >> 14) & 0x7F),
-                  static_cast<int>((v >> 7) & 0x7F), static_cast<int>(v & 0x7F)});
-}
 
 std::string id3v2(int major, int flags, const std::string& body)
 {

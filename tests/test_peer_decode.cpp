@@ -147,11 +147,6 @@ struct Layer2Case {
 
 class PeerDecodeLayer2 : public testing::TestWithParam<Layer2Case> {};
 
-std::string le32(std::uint32_t v)
-{
-    return bytes({int(v & 0xFF), int(v >> 8 & 0xFF), int(v >> 16 & 0xFF), int(v >> 24 & 0xFF)});
-}
-
 // FFmpeg's raw MPEG demuxer drops leading frames whose channel mode differs
 // from the frames after them (an encoder's first frame may be plain stereo in
 // a joint-stereo stream). Wrapped unchanged in a WAVE file (format 0x0050)

@@ -129,4 +129,19 @@ std::string bytes(std::initializer_list<int> values)
 
 std::string repeat(char c, std::size_t n) { return std::string(n, c); }
 
+std::string be32(std::uint32_t v)
+{
+    return bytes({int(v >> 24), int(v >> 16 & 0xFF), int(v >> 8 & 0xFF), int(v & 0xFF)});
+}
+
+std::string le32(std::uint32_t v)
+{
+    return bytes({int(v & 0xFF), int(v >> 8 & 0xFF), int(v >> 16 & 0xFF), int(v >> 24)});
+}
+
+std::string syncsafe(std::uint32_t v)
+{
+    return bytes({int(v >> 21 & 0x7F), int(v >> 14 & 0x7F), int(v >> 7 & 0x7F), int(v & 0x7F)});
+}
+
 } // namespace testsupport

@@ -51,5 +51,10 @@ std::string toneMp3(double seconds = 0.2);
 // Little helpers for byte literals.
 std::string bytes(std::initializer_list<int> values);
 std::string repeat(char c, std::size_t n);
+// A 32-bit value as four bytes: big-endian, little-endian, and the ID3v2
+// "syncsafe" form of seven bits per byte (v below 2^28).
+std::string be32(std::uint32_t v);
+std::string le32(std::uint32_t v);
+std::string syncsafe(std::uint32_t v);
 
 } // namespace testsupport
