@@ -36,18 +36,18 @@ signal() {  # rate channels out
         -i "aevalsrc=exprs='0.3*sin(2*PI*440*t)+0.6*lt(mod(t\\,0.53)\\,0.002)+0.05*(random(0)-0.5)$second':s=$1:d=3" \
         -c:a pcm_s16le "$3"
 }
-for spec in 44100:2:"-m j -b 192" 48000:1:"-m m -b 64" 44100:2:"-m j -V 2" 22050:2:"-m s -V 4" \
+for entry in 44100:2:"-m j -b 192" 48000:1:"-m m -b 64" 44100:2:"-m j -V 2" 22050:2:"-m s -V 4" \
             16000:1:"-m m -b 32" 24000:2:"-m j -b 96" 11025:2:"-m j -b 32" 8000:1:"-m m -b 16"; do
-    IFS=: read -r rate ch opts <<<"$spec"
+    IFS=: read -r rate ch opts <<<"$entry"
     signal "$rate" "$ch" "$work/in.wav"
     name="lame-$rate-$ch-${opts// /}"
     # shellcheck disable=SC2086
     lame --quiet -t $opts --resample "$(awk "BEGIN{print $rate/1000}")" "$work/in.wav" "$work/$name.mp3"
     digest "$name.mp3" "$work/$name.mp3"
 done
-for spec in 48000:2:"-m s -b 192" 44100:2:"-m j -b 128" 32000:2:"-m d -b 192" 44100:1:"-m m -b 160" \
+for entry in 48000:2:"-m s -b 192" 44100:2:"-m j -b 128" 32000:2:"-m d -b 192" 44100:1:"-m m -b 160" \
             32000:1:"-m m -b 48"; do
-    IFS=: read -r rate ch opts <<<"$spec"
+    IFS=: read -r rate ch opts <<<"$entry"
     signal "$rate" "$ch" "$work/in.wav"
     name="twolame-$rate-$ch-${opts// /}"
     # shellcheck disable=SC2086
