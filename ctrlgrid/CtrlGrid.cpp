@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -80,6 +81,9 @@ public:
     {
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
         if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+            // A right click goes to the grid and its menu, not to the
+            // editor's own one.
+            line->setContextMenuPolicy(Qt::NoContextMenu);
             auto* self = const_cast<LiveCellDelegate*>(this);
             connect(line, &QLineEdit::textEdited, self, [self, line](const QString&) { emit self->commitData(line); });
         }
@@ -181,10 +185,18 @@ TCtrlGrid::TCtrlGrid(QWidget* parent) : QTableWidget(parent), m_ctrls(this)
 
     m_ctrls.OnChange = [this] { refreshCurrent(); };
     // Sizes and counts of columns and rows move the cell under a control.
-    for (QHeaderView* header : {horizontalHeader(), verticalHeader()}) {
-        connect(header, &QHeaderView::sectionResized, this, [this] { refreshCurrent(); });
+    // Sections after the current cell's do not move it, which keeps a load
+    // that sizes thousands of rows from refreshing the control as often.
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int col) {
+        if (col <= currentColumn())
+            refreshCurrent();
+    });
+    connect(verticalHeader(), &QHeaderView::sectionResized, this, [this](int row) {
+        if (row <= currentRow())
+            refreshCurrent();
+    });
+    for (QHeaderView* header : {horizontalHeader(), verticalHeader()})
         connect(header, &QHeaderView::sectionCountChanged, this, [this] { refreshCurrent(); });
-    }
     // A text written into the shown control's cell by any path reaches the
     // control, so committing the control never puts back a stale text.
     connect(model(), &QAbstractItemModel::dataChanged, this,
@@ -430,6 +442,10 @@ void TCtrlGrid::HideCtrl()
     const int col = m_shownCol;
     const int row = m_shownRow;
     QString text = controlText(control);
+    // A list that cannot show a text outside its items selects none for
+    // such a cell; its empty text must not replace the cell's.
+    if (auto* combo = qobject_cast<QComboBox*>(control); combo && !combo->isEditable() && combo->currentIndex() < 0)
+        text = Cells(col, row);
     if (OnControlHide)
         OnControlHide(this, col, row, control, text);
     // Hiding a focused control would pass the focus on to whatever widget
@@ -567,10 +583,27 @@ void TCtrlGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint 
 void TCtrlGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
 {
     QTableWidget::currentChanged(current, previous);
-    if (current.isValid())
-        RefreshCtrl(current.column(), current.row() + 1);
-    else
+    if (!current.isValid()) {
         HideCtrl();
+        return;
+    }
+    RefreshCtrl(current.column(), current.row() + 1);
+    if (m_inInput) {
+        m_clickPending = true;
+        return;
+    }
+    m_clickModifiers = QGuiApplication::keyboardModifiers();
+    emit CellClick(current.column(), current.row() + 1);
+}
+
+void TCtrlGrid::raisePendingClick(bool clicked)
+{
+    const bool raise = (m_clickPending || clicked) && currentIndex().isValid();
+    m_clickPending = false;
+    if (!raise)
+        return;
+    m_clickModifiers = m_inputModifiers;
+    emit CellClick(Col(), Row());
 }
 
 void TCtrlGrid::scrollContentsBy(int dx, int dy)
@@ -664,7 +697,11 @@ void TCtrlGrid::keyPressEvent(QKeyEvent* event)
             return;
         }
     }
+    m_inInput = true;
+    m_inputModifiers = event->modifiers();
     QTableWidget::keyPressEvent(event);
+    m_inInput = false;
+    raisePendingClick(false);
 }
 
 void TCtrlGrid::keyReleaseEvent(QKeyEvent* event)
@@ -681,7 +718,12 @@ void TCtrlGrid::keyReleaseEvent(QKeyEvent* event)
 
 void TCtrlGrid::mousePressEvent(QMouseEvent* event)
 {
+    m_inInput = true;
+    m_inputModifiers = event->modifiers();
     QTableWidget::mousePressEvent(event);
+    m_inInput = false;
+    const QModelIndex at = indexAt(event->position().toPoint());
+    raisePendingClick(at.isValid() && at == currentIndex());
     if (event->button() == Qt::LeftButton && qobject_cast<QPushButton*>(m_shown.data()) &&
         indexAt(event->position().toPoint()) == currentIndex()) {
         m_buttonTracking = m_buttonPressed = true;
@@ -692,7 +734,12 @@ void TCtrlGrid::mousePressEvent(QMouseEvent* event)
 void TCtrlGrid::mouseMoveEvent(QMouseEvent* event)
 {
     if (!m_buttonTracking) {
+        // A drag moves the current cell with the selection's far corner;
+        // the anchor stays where the press was.
+        m_inInput = true;
         QTableWidget::mouseMoveEvent(event);
+        m_inInput = false;
+        m_clickPending = false;
         return;
     }
     const bool over = indexAt(event->position().toPoint()) == currentIndex();

@@ -135,6 +135,10 @@ public:
     bool CellFullyVisible(int col, int row) const;
     // Paints a push-button cell.
     void DrawButtonCell(QPainter& painter, int col, int row, bool pressed, bool framed) const;
+    // The keyboard modifiers held for the last CellClick: those of the key
+    // or mouse press that moved the current cell, or of the moment for a
+    // move made by the program.
+    Qt::KeyboardModifiers ClickModifiers() const { return m_clickModifiers; }
     // A button cell being pressed (by the mouse or Space).
     bool ButtonPressed() const { return m_buttonPressed || m_spacePressed; }
 
@@ -144,6 +148,11 @@ public:
 signals:
     // The cell editor opened on (col, row) and fetched the cell's text.
     void GetEditText(int col, int row);
+    // The current cell changed (by mouse, keyboard or program) or the
+    // current cell was clicked. Raised once the grid has handled the key or
+    // the mouse press, so its own selection is settled; not raised while a
+    // mouse drag moves the current cell.
+    void CellClick(int col, int row);
     // A cell's text was changed by the user through the grid's editor (when
     // it closed) or through a hosted control (when it was hidden).
     void CellEdited(int col, int row, const QString& before, const QString& after);
@@ -175,6 +184,7 @@ private:
     void enterOnShown();
     void clickShown();
     void updateCurrentCell();
+    void raisePendingClick(bool clicked);
     bool isShownOrInside(const QWidget* widget) const;
 
     int m_defaultColWidth = 64;
@@ -190,6 +200,12 @@ private:
     // Showing, hiding or tearing down: the refresh points stay quiet.
     bool m_busy = false;
     bool m_destroying = false;
+    // Inside a key or mouse handler: a change of the current cell is raised
+    // as CellClick when the handler is done.
+    bool m_inInput = false;
+    bool m_clickPending = false;
+    Qt::KeyboardModifiers m_clickModifiers;
+    Qt::KeyboardModifiers m_inputModifiers;
     // The cell under the grid's own editor and its text when it opened.
     int m_editCol = -1;
     int m_editRow = -1;

@@ -322,6 +322,20 @@ TEST_F(HostedGridTest, ListTakesTheFocusOnEnterCommitsTypedTextAndEscRestores)
     EXPECT_FALSE(list->isVisible());
     EXPECT_EQ(sg->Cells(7, 1), QStringLiteral("Jazz"));
 
+    // A list that takes no typed text keeps a cell whose text is no item.
+    QComboBox fixed;
+    fixed.addItems({"Blues", "Jazz"});
+    sg->Ctrls().Clear();
+    sg->Ctrls().Add(7, -1, QString(), &fixed);
+    sg->SetCells(7, 3, QStringLiteral("Shoegaze"));
+    sg->SetCurrentCell(7, 3);
+    ASSERT_EQ(sg->ShownCtrl(), &fixed);
+    EXPECT_EQ(fixed.currentIndex(), -1);
+    sg->SetCurrentCell(6, 3);
+    EXPECT_EQ(sg->Cells(7, 3), QStringLiteral("Shoegaze"));
+    sg->Ctrls().Clear();
+    sg->Ctrls().Add(7, -1, QString(), list);
+
     // Text of any length moves whole.
     const QString longText(1000, QChar(u'x'));
     sg->SetCells(7, 2, longText);
@@ -498,6 +512,55 @@ TEST_F(HostedGridTest, ControlsGoBackToTheirOwnersWhenTheGridGoes)
     inner->Ctrls().Add(0, -1, QString(), withWindow);
     delete parentWindow;
     EXPECT_FALSE(withWindow);
+}
+
+TEST_F(HostedGridTest, CellClickFollowsEveryMoveOfTheCurrentCellOnceAndClicksOnIt)
+{
+    QSignalSpy clicks(sg, &TCtrlGrid::CellClick);
+    auto last = [&] { return std::make_pair(clicks.last().at(0).toInt(), clicks.last().at(1).toInt()); };
+    sg->SetCurrentCell(1, 1);
+    ASSERT_EQ(clicks.count(), 1);
+    EXPECT_EQ(last(), std::make_pair(1, 1));
+    QTest::keyClick(sg, Qt::Key_Down);
+    ASSERT_EQ(clicks.count(), 2);
+    EXPECT_EQ(last(), std::make_pair(1, 2));
+    EXPECT_EQ(sg->ClickModifiers(), Qt::NoModifier);
+    QTest::keyClick(sg, Qt::Key_Right, Qt::ShiftModifier);
+    ASSERT_EQ(clicks.count(), 3);
+    EXPECT_EQ(last(), std::make_pair(2, 2));
+    EXPECT_EQ(sg->ClickModifiers(), Qt::ShiftModifier);
+    QTest::mouseClick(sg->viewport(), Qt::LeftButton, Qt::NoModifier, sg->CellRect(2, 2).center());
+    ASSERT_EQ(clicks.count(), 4); // a click on the current cell
+    EXPECT_EQ(sg->ClickModifiers(), Qt::NoModifier);
+    QTest::mouseClick(sg->viewport(), Qt::LeftButton, Qt::ShiftModifier, sg->CellRect(3, 3).center());
+    EXPECT_EQ(sg->ClickModifiers(), Qt::ShiftModifier);
+    ASSERT_EQ(clicks.count(), 5);
+    QTest::mouseClick(sg->viewport(), Qt::LeftButton, Qt::NoModifier, sg->CellRect(2, 2).center());
+    ASSERT_EQ(clicks.count(), 6);
+    clicks.clear();
+    sg->SetCurrentCell(2, 2);
+    EXPECT_EQ(clicks.count(), 0); // no move, no click
+    QTest::mouseClick(sg->viewport(), Qt::LeftButton, Qt::NoModifier, sg->CellRect(4, 3).center());
+    ASSERT_EQ(clicks.count(), 1);
+    EXPECT_EQ(last(), std::make_pair(4, 3));
+    // A drag moves the current cell without a click.
+    QTest::mousePress(sg->viewport(), Qt::LeftButton, Qt::NoModifier, sg->CellRect(1, 1).center());
+    ASSERT_EQ(clicks.count(), 2);
+    QMouseEvent drag(QEvent::MouseMove, QPointF(sg->CellRect(3, 4).center()),
+                     sg->viewport()->mapToGlobal(QPointF(sg->CellRect(3, 4).center())), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(sg->viewport(), &drag);
+    QTest::mouseRelease(sg->viewport(), Qt::LeftButton, Qt::NoModifier, sg->CellRect(3, 4).center());
+    EXPECT_EQ(clicks.count(), 2);
+    EXPECT_EQ(sg->Col(), 3);
+    EXPECT_EQ(sg->Row(), 4);
+
+    // The grid's editor leaves right clicks to the grid's own menu.
+    sg->SetCurrentCell(1, 2);
+    QTest::keyClick(sg, Qt::Key_F2);
+    auto* editor = qobject_cast<QLineEdit*>(sg->indexWidget(sg->currentIndex()));
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->contextMenuPolicy(), Qt::NoContextMenu);
 }
 
 } // namespace
