@@ -41,7 +41,9 @@ if [ -z "$window" ]; then
   cat "$work/morvik.log" >&2
   exit 1
 fi
-sleep 1
+# Give the start-up folder load time to finish on a busy machine: keys sent
+# before the grid has its rows would be lost.
+sleep 2
 xdotool windowfocus --sync "$window" || true
 # The grid has the focus on the first data row's file name: move to the
 # title, type over it and apply with the editor still open.
@@ -49,7 +51,7 @@ xdotool key --delay 50 Right
 xdotool type --delay 30 "Typed in Xvfb"
 xdotool key --delay 50 ctrl+s
 
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do
   if "$cli" read --v1 "$song" | cut -f3 | grep -qx "Typed in Xvfb"; then
     echo "title written: $("$cli" read --v1 "$song")"
     exit 0
