@@ -1,10 +1,12 @@
 #include "app/Unit1.h"
 
 #include "app/applyedits.h"
+#include "app/gridcells.h"
 #include "platform/foldertree.h"
 #include "platform/profilefile.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -13,11 +15,13 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
@@ -27,6 +31,7 @@
 #include <QTreeView>
 #include <algorithm>
 #include <exception>
+#include <limits>
 
 namespace {
 
@@ -43,6 +48,8 @@ const std::array<QString, kColumns> kColumnTitles = {
 
 using morvik::utf8Bytes;
 using morvik::utf8Text;
+using morvik::cells::CellPos;
+using morvik::cells::CellRect;
 
 QIcon glyphIcon(const QString& glyph, const QFont& font)
 {
@@ -75,15 +82,16 @@ struct MenuRow {
     enum Kind { Menu, Item, Separator } kind;
     QAction* TForm1::*action;
     const char* caption;
-    QKeySequence keys;
+    QList<QKeySequence> keys; // the first is the one shown
     void (TForm1::*handler)();
 };
 
 MenuRow menu(const char* caption) { return {MenuRow::Menu, nullptr, caption, {}, nullptr}; }
 MenuRow separator() { return {MenuRow::Separator, nullptr, nullptr, {}, nullptr}; }
-MenuRow item(QAction* TForm1::*action, const char* caption, void (TForm1::*handler)(), QKeySequence keys = {})
+MenuRow item(QAction* TForm1::*action, const char* caption, void (TForm1::*handler)(),
+             QList<QKeySequence> keys = {})
 {
-    return {MenuRow::Item, action, caption, keys, handler};
+    return {MenuRow::Item, action, caption, std::move(keys), handler};
 }
 
 // One row of the grid's popup menu. `onGrid` shortcuts act while the grid
@@ -141,10 +149,14 @@ void TForm1::buildControls()
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    // The genre pick list; the grid hosts it over column 7 once control
-    // hosting exists. Items sorted without regard to case.
+    // The genre pick list the grid hosts over column 7. Items sorted without
+    // regard to case; any typed text is taken, never added to the items,
+    // and a cell's text of any length goes in and comes back whole.
     cmb2 = new QComboBox(this);
     cmb2->setEditable(true);
+    cmb2->setInsertPolicy(QComboBox::NoInsert);
+    cmb2->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
+    cmb2->setContextMenuPolicy(Qt::NoContextMenu);
     cmb2->hide();
     QStringList genres;
     for (int i = 0; i < 148; ++i)
@@ -160,12 +172,24 @@ void TForm1::buildControls()
     dl->OnChange = [this] { dlChange(); };
     connect(Splitter1, &QSplitter::splitterMoved, this, &TForm1::Splitter1Moved);
     connect(sg, &TCtrlGrid::GetEditText, this, &TForm1::sgGetEditText);
-    // sgClick leaves the same anchor and selection however often it runs, so
-    // a click that also moves the current cell may run it twice.
-    connect(sg, &QTableWidget::currentCellChanged, this, &TForm1::sgClick);
-    connect(sg, &QTableWidget::cellClicked, this, &TForm1::sgClick);
+    connect(sg, &TCtrlGrid::CellClick, this, &TForm1::sgClick);
+    connect(sg, &TCtrlGrid::CellEdited, this, &TForm1::sgCellEdited);
+    // A right click anywhere in the grid (cells, the cell editor, the genre
+    // list, the titles, the scroll bars) opens the grid's own menu. Requests
+    // reach the grid from its viewport, the titles from their header.
     connect(sg, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupMenu1->popup(sg->viewport()->mapToGlobal(at)); });
+            [this](const QPoint& at) { showPopupMenu(sg->viewport()->mapToGlobal(at)); });
+    QHeaderView* titles = sg->horizontalHeader();
+    titles->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(titles, &QWidget::customContextMenuRequested, this,
+            [this, titles](const QPoint& at) { showPopupMenu(titles->mapToGlobal(at)); });
+    for (QScrollBar* bar : {sg->horizontalScrollBar(), sg->verticalScrollBar()})
+        bar->setContextMenuPolicy(Qt::NoContextMenu);
+}
+
+void TForm1::showPopupMenu(const QPoint& global)
+{
+    PopupMenu1->popup(global);
 }
 
 void TForm1::buildToolBar()
@@ -219,20 +243,24 @@ void TForm1::buildMenus()
 {
     const MenuRow rows[] = {
         menu("編集(&E)"),
-        item(&TForm1::Apply1, "編集内容反映(&E)", &TForm1::ToolButton2Click, Qt::CTRL | Qt::Key_S),
+        item(&TForm1::Undo1, "元に戻す(&U)", &TForm1::Undo1Click, {Qt::CTRL | Qt::Key_Z}),
+        item(&TForm1::Redo1, "やり直し(&R)", &TForm1::Redo1Click,
+             {Qt::CTRL | Qt::Key_Y, Qt::CTRL | Qt::SHIFT | Qt::Key_Z}),
+        separator(),
+        item(&TForm1::Apply1, "編集内容反映(&E)", &TForm1::ToolButton2Click, {Qt::CTRL | Qt::Key_S}),
         separator(),
         item(&TForm1::Copy1, "コピー(&C)", &TForm1::Copy1Click),
         item(&TForm1::Cut1, "切り取り(&X)", &TForm1::Cut1Click),
         item(&TForm1::Paste1, "貼り付け(&V)", &TForm1::Paste1Click),
-        item(&TForm1::Delete1, "削除(&D)", &TForm1::Delete1Click, Qt::CTRL | Qt::Key_Delete),
+        item(&TForm1::Delete1, "削除(&D)", &TForm1::Delete1Click, {Qt::CTRL | Qt::Key_Delete}),
         separator(),
         item(&TForm1::N9, "連番挿入(&N)", &TForm1::N9Click),
         item(&TForm1::N2, "特殊編集(&S)", &TForm1::N2Click),
 
         menu("表示(&V)"),
         item(&TForm1::S2, "並べ替え(&S)", &TForm1::S2Click),
-        item(&TForm1::N6, "セル幅調整", &TForm1::N6Click, Qt::Key_F4),
-        item(&TForm1::Refresh1, "最新の情報に更新", &TForm1::Refresh1Click, Qt::Key_F5),
+        item(&TForm1::N6, "セル幅調整", &TForm1::N6Click, {Qt::Key_F4}),
+        item(&TForm1::Refresh1, "最新の情報に更新", &TForm1::Refresh1Click, {Qt::Key_F5}),
         separator(),
         item(&TForm1::O1, "オプション(&O)", &TForm1::O1Click),
 
@@ -262,7 +290,7 @@ void TForm1::buildMenus()
         case MenuRow::Item: {
             QAction* action = current->addAction(QString::fromUtf8(row.caption));
             if (!row.keys.isEmpty())
-                action->setShortcut(row.keys);
+                action->setShortcuts(row.keys);
             connect(action, &QAction::triggered, this, row.handler);
             this->*row.action = action;
             break;
@@ -372,6 +400,7 @@ void TForm1::FormCreate(const QString& appFolder)
     sg->SetRowCount(sg->height() / 16 + 1);
     for (int col = 0; col < kColumns; ++col)
         sg->SetCells(col, 0, kColumnTitles[static_cast<std::size_t>(col)]);
+    sg->Ctrls().Add(7, -1, QString(), cmb2);
     Files = TFileListL{};
 
     IniFile = std::make_unique<morvik::TProfileFile>(morvik::settingsFilePath(utf8Bytes(appFolder)));
@@ -446,12 +475,6 @@ void TForm1::ProgResize()
 
 void TForm1::N6Click() {} // comes with sorting and column fitting
 
-void TForm1::Copy1Click() {}    // comes with the cell commands
-void TForm1::Cut1Click() {}     // comes with the cell commands
-void TForm1::Paste1Click() {}   // comes with the cell commands
-void TForm1::Delete1Click() {}  // comes with the cell commands
-void TForm1::N9Click() {}       // comes with the cell commands (serial numbers)
-void TForm1::sgClick() {}       // comes with the cell commands (selection anchor)
 void TForm1::N2Click() {}       // comes with the special edit
 void TForm1::S2Click() {}       // comes with sorting
 void TForm1::ToolButton5Click() {}  // comes with playback (play)
@@ -468,6 +491,165 @@ void TForm1::About1Click() {}   // comes with the about box
 void TForm1::sgGetEditText(int, int)
 {
     Edited = true;
+}
+
+CellPos TForm1::currentCell() const
+{
+    return CellPos{sg->Col(), sg->Row()};
+}
+
+CellRect TForm1::commandRect() const
+{
+    return morvik::cells::commandRect(CellPos{AnchorCol, AnchorRow}, currentCell());
+}
+
+// A move with Shift held extends the highlighted rectangle from the anchor;
+// any other move makes the new current cell the anchor.
+void TForm1::sgClick()
+{
+    const CellPos current = currentCell();
+    if (current.row < 1)
+        return;
+    if (!sg->ClickModifiers().testFlag(Qt::ShiftModifier)) {
+        AnchorCol = current.col;
+        AnchorRow = current.row;
+    }
+    const CellRect rect = commandRect();
+    const QItemSelection cells(sg->model()->index(rect.top - 1, rect.left),
+                               sg->model()->index(rect.bottom - 1, rect.right));
+    sg->selectionModel()->select(cells, QItemSelectionModel::ClearAndSelect);
+}
+
+// A cell typed into, or a genre taken from the list, is one step of the
+// history.
+void TForm1::sgCellEdited(int col, int row, const QString& before, const QString& after)
+{
+    record({morvik::cells::CellChange{row, col, utf8Bytes(before), utf8Bytes(after)}});
+    Edited = true;
+}
+
+// The text editor open on a cell: the grid's own, or the genre list while
+// the user types into it. Copy and paste go there instead of to the cells.
+QLineEdit* TForm1::openEditor() const
+{
+    if (sg->EditorMode())
+        return qobject_cast<QLineEdit*>(sg->indexWidget(sg->currentIndex()));
+    if (sg->ShownCtrl() == cmb2 && cmb2->hasFocus())
+        return cmb2->lineEdit();
+    return nullptr;
+}
+
+// Puts what is being typed into its cell, so that a command writing cells
+// comes after the typed text in the history and never under an open editor.
+void TForm1::commitEditor()
+{
+    if (sg->EditorMode()) {
+        if (QWidget* editor = sg->indexWidget(sg->currentIndex())) {
+            emit sg->itemDelegate()->commitData(editor);
+            emit sg->itemDelegate()->closeEditor(editor, QAbstractItemDelegate::SubmitModelCache);
+        }
+    } else if (sg->ShownCtrl() == cmb2 && cmb2->hasFocus()) {
+        sg->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void TForm1::record(morvik::cells::EditStep step)
+{
+    History.push(std::move(step));
+    updateHistoryActions();
+}
+
+void TForm1::clearHistory()
+{
+    History.clear();
+    updateHistoryActions();
+}
+
+void TForm1::updateHistoryActions()
+{
+    Undo1->setEnabled(History.canUndo());
+    Redo1->setEnabled(History.canRedo());
+}
+
+void TForm1::Copy1Click()
+{
+    if (QLineEdit* editor = openEditor()) {
+        editor->copy();
+        return;
+    }
+    const morvik::GridCells cells(*sg);
+    QApplication::clipboard()->setText(utf8Text(morvik::cells::copyBlock(cells, commandRect())));
+}
+
+void TForm1::Cut1Click()
+{
+    commitEditor();
+    const CellPos at = currentCell();
+    if (at.row < 1)
+        return;
+    QApplication::clipboard()->setText(sg->Cells(at.col, at.row));
+    morvik::GridCells cells(*sg);
+    record(morvik::cells::writeCell(cells, at, std::string()));
+    Edited = true;
+}
+
+void TForm1::Paste1Click()
+{
+    if (QLineEdit* editor = openEditor()) {
+        editor->paste();
+        return;
+    }
+    const CellRect rect = commandRect();
+    const std::int64_t rows = std::max(0, std::min(rect.bottom, Files.Count) - rect.top + 1);
+    const std::int64_t cellCount = rows * (rect.right - rect.left + 1);
+    const std::string clip =
+        morvik::boundedPasteText(utf8Bytes(QApplication::clipboard()->text()), cellCount);
+    {
+        const morvik::BulkEdit bulk(*sg);
+        morvik::GridCells cells(*sg);
+        record(morvik::cells::pasteText(cells, currentCell(), rect, clip, Files.Count));
+    }
+    Edited = true;
+}
+
+void TForm1::Delete1Click()
+{
+    if (openEditor())
+        return;
+    const morvik::BulkEdit bulk(*sg);
+    morvik::GridCells cells(*sg);
+    record(morvik::cells::deleteRect(cells, commandRect()));
+}
+
+void TForm1::N9Click()
+{
+    commitEditor();
+    {
+        const morvik::BulkEdit bulk(*sg);
+        morvik::GridCells cells(*sg);
+        record(morvik::cells::serialNumbers(cells, commandRect()));
+    }
+    Edited = true;
+}
+
+void TForm1::Undo1Click()
+{
+    commitEditor();
+    const morvik::BulkEdit bulk(*sg);
+    morvik::GridCells cells(*sg);
+    if (History.undo(cells) && History.allUndone())
+        Edited = false;
+    updateHistoryActions();
+}
+
+void TForm1::Redo1Click()
+{
+    commitEditor();
+    const morvik::BulkEdit bulk(*sg);
+    morvik::GridCells cells(*sg);
+    if (History.redo(cells))
+        Edited = true;
+    updateHistoryActions();
 }
 
 template <class F> void TForm1::guarded(F&& body)
@@ -562,6 +744,8 @@ void TForm1::LoadFolder()
     // A load started while this one lets messages through (a reload, another
     // folder) replaces it; this one then stops instead of mixing two lists.
     const std::uint64_t generation = ++m_loadGeneration;
+    // The cells are replaced: nothing is left to undo against.
+    clearHistory();
 
     setPanelText(2, QString());
     for (int row = 1; row < sg->RowCount(); ++row) {
@@ -613,8 +797,11 @@ void TForm1::readFileIntoRow(const std::string& name)
     ++Files.Count;
 }
 
+// What the cell editor holds is the cell's text already; closing it first
+// keeps a later Esc from putting back a text older than the files.
 void TForm1::ToolButton2Click()
 {
+    commitEditor();
     guarded([this] { applyEdits(); });
 }
 
@@ -628,6 +815,7 @@ void TForm1::applyEdits()
     renameChangedFiles();
     pb->setValue(0);
     Edited = false;
+    clearHistory();
     setPanelText(2, QStringLiteral("書込終了"));
 }
 

@@ -4,6 +4,7 @@
 // for the apply); the handlers read the grid, call it and write the grid.
 #pragma once
 
+#include "app/cellcommands.h"
 #include "app/filerecords.h"
 #include "ctrlgrid/CtrlGrid.h"
 #include "id3/mp3id.h"
@@ -19,6 +20,7 @@
 class QAction;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QSplitter;
@@ -58,6 +60,8 @@ public:
     QAction* ToolButton10 = nullptr; // next
 
     // Menu "編集(&E)".
+    QAction* Undo1 = nullptr;    // 元に戻す(&U), Ctrl+Z
+    QAction* Redo1 = nullptr;    // やり直し(&R), Ctrl+Y and Ctrl+Shift+Z
     QAction* Apply1 = nullptr;   // 編集内容反映(&E), Ctrl+S
     QAction* Copy1 = nullptr;    // コピー(&C)
     QAction* Cut1 = nullptr;     // 切り取り(&X)
@@ -102,8 +106,8 @@ public:
 
     // State.
     std::unique_ptr<morvik::TMP3id> TagIO;
-    std::int32_t AnchorCol = 0;
-    std::int32_t AnchorRow = 0;
+    std::int32_t AnchorCol = morvik::cells::kInitialAnchor.col;
+    std::int32_t AnchorRow = morvik::cells::kInitialAnchor.row;
     std::unique_ptr<morvik::TProfileFile> IniFile;
     bool KeepDate = false;
     bool AutoFit = false;
@@ -114,6 +118,8 @@ public:
     bool Switching = false;
     TFileListL Files;
     Tplay Playing;
+    // The grid edits since the last load or apply, for undo and redo.
+    morvik::cells::EditHistory History;
 
     QString PanelText(int panel) const;
     int PanelWidth(int panel) const;
@@ -130,14 +136,17 @@ public slots:
     void v2btnClick();
     void ToolButton2Click();
     void sgGetEditText(int col, int row);
-
-    // Commands still to come: connected already, empty until they arrive.
+    void sgClick();
+    void sgCellEdited(int col, int row, const QString& before, const QString& after);
     void Copy1Click();
     void Cut1Click();
     void Paste1Click();
     void Delete1Click();
     void N9Click();
-    void sgClick();
+    void Undo1Click();
+    void Redo1Click();
+
+    // Commands still to come: connected already, empty until they arrive.
     void N2Click();
     void S2Click();
     // Column fitting arrives with sorting; the load and the resize call it
@@ -177,6 +186,14 @@ private:
     morvik::TTagView shownView() const;
     int textHeight(const QString& text) const;
     std::string readSetting(const char* key, const std::string& fallback) const;
+    morvik::cells::CellPos currentCell() const;
+    morvik::cells::CellRect commandRect() const;
+    QLineEdit* openEditor() const;
+    void commitEditor();
+    void record(morvik::cells::EditStep step);
+    void clearHistory();
+    void updateHistoryActions();
+    void showPopupMenu(const QPoint& global);
 
     std::uint64_t m_loadGeneration = 0;
     QString m_appFolder;

@@ -1,11 +1,14 @@
-// The same commands through a real grid (Qt's offscreen platform): a paste
-// of a 5,000-row × 7-column block and a serial-number run over 5,000 rows
-// into a shown TCtrlGrid, as the window's handlers will drive them. Prints
-// figures; asserts nothing. Usage: bench_gridcommands [ROWS]
-#include "app/cellcommands.h"
-#include "ctrlgrid/CtrlGrid.h"
+// The cell commands through the editor window (Qt's offscreen platform): a
+// paste of a 5,000-row × 7-column block from the clipboard, a serial-number
+// run over 5,000 rows, their undo, and a paste of 10 MB of clipboard text,
+// each run by the window's handler as a menu item runs it, repaint
+// included. Prints figures; asserts nothing. Usage: bench_gridcommands [ROWS]
+#include "app/Unit1.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,37 +16,15 @@
 
 namespace {
 
-using namespace morvik::cells;
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The grid as the commands see it.
-class GridCells : public CellTexts {
-public:
-    explicit GridCells(TCtrlGrid& grid) : m_grid(grid) {}
-    std::int32_t colCount() const override { return m_grid.ColCount(); }
-    std::int32_t rowCount() const override { return m_grid.RowCount(); }
-    std::string text(std::int32_t col, std::int32_t row) const override { return m_grid.Cells(col, row).toStdString(); }
-    void setText(std::int32_t col, std::int32_t row, const std::string& text) override
-    {
-        m_grid.SetCells(col, row, QString::fromStdString(text));
-    }
-
-private:
-    TCtrlGrid& m_grid;
-};
-
-std::string block(std::int32_t rows, std::int32_t cols)
+std::string block(int rows, int cols)
 {
     std::string text;
-    for (std::int32_t row = 0; row < rows; ++row) {
+    for (int row = 0; row < rows; ++row) {
         if (row)
             text += "\r\n";
-        for (std::int32_t col = 0; col < cols; ++col) {
+        for (int col = 0; col < cols; ++col) {
             if (col)
                 text += ',';
             text += "曲名 " + std::to_string(row) + "-" + std::to_string(col);
@@ -57,7 +38,7 @@ template <class F> double timed(F&& body)
     const auto start = Clock::now();
     body();
     QApplication::processEvents(); // the repaint the change asked for
-    return secondsSince(start);
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 } // namespace
@@ -67,24 +48,49 @@ int main(int argc, char** argv)
     if (!std::getenv("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const std::int32_t rows = argc > 1 ? std::atoi(argv[1]) : 5000;
-    TCtrlGrid grid;
-    grid.resize(800, 600);
-    grid.SetRowCount(rows + 1);
-    grid.show();
-    QApplication::processEvents();
-    GridCells cells(grid);
-    EditHistory history;
-    const std::string text = block(rows, 7);
+    const int rows = argc > 1 ? std::atoi(argv[1]) : 5000;
 
-    double seconds = timed([&] { history.push(pasteText(cells, {1, 1}, {1, 1, 1, 1}, text, rows)); });
-    std::printf("grid: paste %d x 7 block: %.4f s\n", rows, seconds);
-    seconds = timed([&] { history.push(serialNumbers(cells, {6, 1, 6, rows})); });
-    std::printf("grid: serial numbers over %d rows: %.4f s\n", rows, seconds);
+    // An empty folder of its own; the rows stand for loaded files.
+    QTemporaryDir folder;
+    TForm1 form(folder.path());
+    form.resize(800, 600);
+    form.show();
+    QApplication::processEvents();
+    form.sg->SetRowCount(rows + 1);
+    form.Files.Count = rows;
+    form.sg->SetCurrentCell(1, 1);
+    QApplication::processEvents();
+
+    QApplication::clipboard()->setText(QString::fromStdString(block(rows, 7)));
+    double seconds = timed([&] { form.Paste1Click(); });
+    std::printf("window: paste %d x 7 block: %.4f s\n", rows, seconds);
+
+    form.sg->SetCurrentCell(6, 1);
+    form.sg->SetCurrentCell(6, rows); // Shift is not held: moves the anchor too
+    form.AnchorRow = 1;
+    seconds = timed([&] { form.N9Click(); });
+    std::printf("window: serial numbers over %d rows: %.4f s\n", rows, seconds);
+
     seconds = timed([&] {
-        history.undo(cells);
-        history.undo(cells);
+        form.Undo1Click();
+        form.Undo1Click();
     });
-    std::printf("grid: undo of both: %.4f s\n", seconds);
+    std::printf("window: undo of both: %.4f s\n", seconds);
+
+    std::string big;
+    while (big.size() < (std::size_t{10} << 20))
+        big += "line of clipboard text, " + std::to_string(big.size()) + "\r\n";
+    QApplication::clipboard()->setText(QString::fromStdString(big));
+    form.sg->SetCurrentCell(0, 1);
+    seconds = timed([&] { form.Paste1Click(); });
+    std::printf("window: paste of %zu bytes: %.4f s\n", big.size(), seconds);
+
+    std::string line(10 << 20, 'x');
+    QApplication::clipboard()->setText(QString::fromStdString(line));
+    form.sg->SetCurrentCell(1, 1);
+    form.AnchorCol = 7;
+    form.AnchorRow = rows;
+    seconds = timed([&] { form.Paste1Click(); });
+    std::printf("window: paste of one %zu-byte value into 8 x %d cells: %.4f s\n", line.size(), rows, seconds);
     return 0;
 }

@@ -14,8 +14,9 @@ packages=(
   googletest
   # test media made at test time, and the independent decoder we compare with
   lame twolame ffmpeg
-  # the end-to-end test in a real window, and Japanese glyphs to render
-  xvfb xauth xdotool fonts-noto-cjk
+  # the end-to-end tests in a real window (xclip for the X clipboard), and
+  # Japanese glyphs to render
+  xvfb xauth xdotool xclip fonts-noto-cjk
 )
 
 missing=()

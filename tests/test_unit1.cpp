@@ -1,5 +1,7 @@
 #include "app/Unit1.h"
 
+#include "app/gridcells.h"
+
 #include "id3/mp3id.h"
 #include "platform/foldertree.h"
 #include "platform/profilefile.h"
@@ -8,6 +10,10 @@
 #include "testsupport.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QFileSystemModel>
 #include <QTreeView>
 #include <QLineEdit>
@@ -28,6 +34,8 @@
 
 using morvik::TMP3id;
 using morvik::TTagView;
+using morvik::utf8Bytes;
+using morvik::cells::CellRect;
 
 using namespace testsupport;
 
@@ -232,7 +240,10 @@ TEST_F(Unit1Test, MenusAreBuiltFromNamedActions)
     };
     const std::pair<QString, std::vector<Row>> menus[] = {
         {"編集(&E)",
-         {{f.Apply1, "編集内容反映(&E)", QKeySequence(Qt::CTRL | Qt::Key_S)},
+         {{f.Undo1, "元に戻す(&U)", QKeySequence(Qt::CTRL | Qt::Key_Z)},
+          {f.Redo1, "やり直し(&R)", QKeySequence(Qt::CTRL | Qt::Key_Y)},
+          {nullptr, "", {}},
+          {f.Apply1, "編集内容反映(&E)", QKeySequence(Qt::CTRL | Qt::Key_S)},
           {nullptr, "", {}},
           {f.Copy1, "コピー(&C)", {}},
           {f.Cut1, "切り取り(&X)", {}},
@@ -288,6 +299,8 @@ TEST_F(Unit1Test, MenusAreBuiltFromNamedActions)
             EXPECT_EQ(action->shortcut(), rows[i].keys) << rows[i].caption;
         }
     }
+    EXPECT_EQ(f.Redo1->shortcuts(), QList<QKeySequence>({QKeySequence(Qt::CTRL | Qt::Key_Y),
+                                                         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)}));
     // The popup's copy, cut and paste keys act in the grid.
     for (QAction* action : {f.PopupCopy, f.PopupCut, f.PopupPaste})
         EXPECT_TRUE(f.sg->actions().contains(action)) << action->text().toStdString();
@@ -819,6 +832,410 @@ TEST_F(Unit1Test, Id3v2ViewWritesTheId3v2TagAndLeavesId3v1Alone)
     EXPECT_EQ(readTag(path, TTagView::ID3v1).title, "v1 title");
     f.Refresh1Click();
     EXPECT_EQ(f.sg->Cells(1, 1), QStringLiteral("日本語の曲名"));
+}
+
+
+// The cell commands: a folder of files whose titles and artists are
+// t1, a1, t2, a2, …
+class CellCommandsTest : public Unit1Test {
+protected:
+    TForm1& startWith(int files, const std::string& iniLines = "")
+    {
+        for (int i = 1; i <= files; ++i) {
+            Tag t = simpleTag("t" + std::to_string(i));
+            t.artist = "a" + std::to_string(i);
+            mp3("f" + std::to_string(100 + i) + ".mp3", &t);
+        }
+        writeIni(iniLines);
+        TForm1& f = start();
+        f.activateWindow();
+        f.sg->setFocus();
+        return f;
+    }
+
+    void click(int col, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::mouseClick(form->sg->viewport(), Qt::LeftButton, modifiers, form->sg->CellRect(col, row).center());
+    }
+
+    static QString clipboard() { return QApplication::clipboard()->text(); }
+    static void setClipboard(const QString& text) { QApplication::clipboard()->setText(text); }
+
+    // The highlighted cells as a rectangle (left, top, right, bottom) in grid
+    // numbering, or all -1 when they are not one rectangle.
+    CellRect highlighted() const
+    {
+        const QModelIndexList cells = form->sg->selectionModel()->selectedIndexes();
+        if (cells.isEmpty())
+            return {-1, -1, -1, -1};
+        CellRect r{cells[0].column(), cells[0].row() + 1, cells[0].column(), cells[0].row() + 1};
+        for (const QModelIndex& cell : cells) {
+            r.left = std::min(r.left, cell.column());
+            r.right = std::max(r.right, cell.column());
+            r.top = std::min(r.top, cell.row() + 1);
+            r.bottom = std::max(r.bottom, cell.row() + 1);
+        }
+        const qsizetype area = static_cast<qsizetype>(r.right - r.left + 1) * (r.bottom - r.top + 1);
+        return area == cells.size() ? r : CellRect{-1, -1, -1, -1};
+    }
+};
+
+TEST_F(CellCommandsTest, ClicksAndShiftMovesSetTheAnchorAndExtendTheRectangle)
+{
+    TForm1& f = startWith(5);
+    // Before any move the anchor is the first data cell.
+    EXPECT_EQ(f.AnchorCol, 0);
+    EXPECT_EQ(f.AnchorRow, 1);
+
+    click(1, 2);
+    EXPECT_EQ(std::make_pair(f.AnchorCol, f.AnchorRow), std::make_pair(1, 2));
+    EXPECT_EQ(highlighted(), (CellRect{1, 2, 1, 2}));
+    click(3, 4, Qt::ShiftModifier);
+    EXPECT_EQ(std::make_pair(f.AnchorCol, f.AnchorRow), std::make_pair(1, 2));
+    EXPECT_EQ(highlighted(), (CellRect{1, 2, 3, 4}));
+
+    // Shift with arrow keys extends from the last cell reached without it,
+    // on either side of the anchor.
+    QTest::keyClick(f.sg, Qt::Key_Up);
+    EXPECT_EQ(std::make_pair(f.AnchorCol, f.AnchorRow), std::make_pair(3, 3));
+    QTest::keyClick(f.sg, Qt::Key_Up, Qt::ShiftModifier);
+    QTest::keyClick(f.sg, Qt::Key_Left, Qt::ShiftModifier);
+    QTest::keyClick(f.sg, Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(std::make_pair(f.AnchorCol, f.AnchorRow), std::make_pair(3, 3));
+    EXPECT_EQ(highlighted(), (CellRect{1, 2, 3, 3}));
+    QTest::keyClick(f.sg, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(f.sg, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(highlighted(), (CellRect{1, 3, 3, 4}));
+    f.Copy1->trigger();
+    EXPECT_EQ(clipboard(), QStringLiteral("t3,a3,Album\r\nt4,a4,Album"));
+    QTest::keyClick(f.sg, Qt::Key_Right);
+    EXPECT_EQ(std::make_pair(f.AnchorCol, f.AnchorRow), std::make_pair(2, 4));
+    EXPECT_EQ(highlighted(), (CellRect{2, 4, 2, 4}));
+}
+
+TEST_F(CellCommandsTest, CopyAndPasteBlocksThroughTheClipboardAndUndoThem)
+{
+    TForm1& f = startWith(4);
+    click(1, 1);
+    click(2, 2, Qt::ShiftModifier);
+    QTest::keyClick(f.sg, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard(), QStringLiteral("t1,a1\r\nt2,a2"));
+    EXPECT_FALSE(f.Edited);
+
+    struct Case {
+        const char* name;
+        QString clip;
+        std::vector<std::tuple<int, int, QString>> cells; // col, row, text after
+    };
+    const Case cases[] = {
+        {"block at an offset", "p,q\r\ns", {{2, 3, "p"}, {3, 3, "q"}, {2, 4, "s"}, {3, 4, "Album"}}},
+        {"trailing CR LF empties the next row's first cell", "p\r\n", {{2, 3, "p"}, {2, 4, ""}, {3, 3, "Album"}}},
+        {"a comma splits a field", "x,y", {{2, 3, "x"}, {3, 3, "y"}, {2, 4, "a4"}}},
+        {"lone LF dropped, lone CR kept", "l\nf\rc,z", {{2, 3, "lf\rc"}, {3, 3, "z"}}},
+        {"rows below the last file are dropped", "1\r\n2\r\n3\r\n4", {{2, 3, "1"}, {2, 4, "2"}, {2, 5, ""}}},
+    };
+    for (const Case& c : cases) {
+        click(2, 3);
+        setClipboard(c.clip);
+        QTest::keyClick(f.sg, Qt::Key_V, Qt::ControlModifier);
+        for (const auto& [col, row, text] : c.cells)
+            EXPECT_EQ(f.sg->Cells(col, row), text) << c.name << " (" << col << "," << row << ")";
+        EXPECT_TRUE(f.Edited) << c.name;
+        // Undo puts every cell back; the grid is as loaded again.
+        f.Undo1->trigger();
+        EXPECT_EQ(column(2), (std::vector<QString>{"a1", "a2", "a3", "a4"})) << c.name;
+        EXPECT_EQ(column(3), std::vector<QString>(4, "Album")) << c.name;
+        EXPECT_FALSE(f.Edited) << c.name;
+        // Redo does it again.
+        QTest::keyClick(f.sg, Qt::Key_Y, Qt::ControlModifier);
+        for (const auto& [col, row, text] : c.cells)
+            EXPECT_EQ(f.sg->Cells(col, row), text) << c.name << " redo (" << col << "," << row << ")";
+        EXPECT_TRUE(f.Edited) << c.name;
+        QTest::keyClick(f.sg, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(column(2), (std::vector<QString>{"a1", "a2", "a3", "a4"})) << c.name;
+    }
+    EXPECT_FALSE(f.Redo1->isEnabled() && f.Undo1->isEnabled());
+
+    // A single value fills the rectangle; an empty clipboard empties it.
+    click(1, 2);
+    click(2, 3, Qt::ShiftModifier);
+    setClipboard(QStringLiteral("same"));
+    f.PopupPaste->trigger();
+    EXPECT_EQ(column(1), (std::vector<QString>{"t1", "same", "same", "t4"}));
+    EXPECT_EQ(column(2), (std::vector<QString>{"a1", "same", "same", "a4"}));
+    QApplication::clipboard()->clear();
+    f.Paste1->trigger();
+    EXPECT_EQ(column(1), (std::vector<QString>{"t1", "", "", "t4"}));
+    f.Undo1->trigger();
+    f.Undo1->trigger();
+    EXPECT_EQ(column(1), (std::vector<QString>{"t1", "t2", "t3", "t4"}));
+    EXPECT_FALSE(f.Edited);
+
+    // Cut takes the current cell alone, whatever the rectangle.
+    f.Cut1->trigger();
+    EXPECT_EQ(clipboard(), QStringLiteral("a3"));
+    EXPECT_EQ(f.sg->Cells(2, 3), QString());
+    EXPECT_EQ(f.sg->Cells(1, 2), QStringLiteral("t2"));
+    EXPECT_TRUE(f.Edited);
+}
+
+TEST_F(CellCommandsTest, CopyAndPasteGoToTheOpenEditor)
+{
+    TForm1& f = startWith(2);
+    click(1, 1);
+    QTest::keyClick(f.sg, Qt::Key_F2);
+    auto* editor = qobject_cast<QLineEdit*>(f.sg->indexWidget(f.sg->currentIndex()));
+    ASSERT_NE(editor, nullptr);
+    editor->setSelection(0, 1);
+    f.Copy1->trigger();
+    EXPECT_EQ(clipboard(), QStringLiteral("t"));
+    setClipboard(QStringLiteral("X,Y"));
+    editor->setCursorPosition(2);
+    f.Paste1->trigger();
+    EXPECT_EQ(editor->text(), QStringLiteral("t1X,Y"));
+    EXPECT_EQ(f.sg->Cells(2, 1), QStringLiteral("a1")); // no block was placed
+    f.Delete1->trigger();
+    EXPECT_EQ(f.sg->Cells(1, 1), QStringLiteral("t1X,Y"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QApplication::processEvents(); // the editor closes after its key
+    ASSERT_FALSE(f.sg->EditorMode());
+    EXPECT_EQ(f.sg->Cells(1, 1), QStringLiteral("t1X,Y"));
+    // The typed cell is one step.
+    f.Undo1->trigger();
+    EXPECT_EQ(f.sg->Cells(1, 1), QStringLiteral("t1"));
+    EXPECT_FALSE(f.Edited);
+    f.Redo1->trigger();
+    EXPECT_EQ(f.sg->Cells(1, 1), QStringLiteral("t1X,Y"));
+    EXPECT_TRUE(f.Edited);
+}
+
+TEST_F(CellCommandsTest, SerialNumbersFromTheMenusAndTheirUndo)
+{
+    TForm1& f = startWith(3);
+    // A rectangle over two columns and eleven rows: each column counts from 1
+    // with one leading zero; rows below the files are numbered too.
+    click(6, 1);
+    f.sg->scrollTo(f.sg->model()->index(10, 6));
+    click(7, 11, Qt::ShiftModifier);
+    f.N9->trigger();
+    for (int row = 1; row <= 11; ++row) {
+        const QString expected = QStringLiteral("%1").arg(row, 2, 10, QLatin1Char('0'));
+        EXPECT_EQ(f.sg->Cells(6, row), expected) << row;
+        EXPECT_EQ(f.sg->Cells(7, row), expected) << row;
+    }
+    EXPECT_TRUE(f.Edited);
+    f.Undo1->trigger();
+    EXPECT_EQ(column(6), std::vector<QString>(3, "3"));
+    EXPECT_EQ(column(7), std::vector<QString>(3, "Rock"));
+    EXPECT_EQ(f.sg->Cells(6, 11), QString());
+    EXPECT_FALSE(f.Edited);
+
+    click(0, 1);
+    click(0, 3, Qt::ShiftModifier);
+    f.PopupSerial->trigger();
+    EXPECT_EQ(column(0), (std::vector<QString>{"1", "2", "3"}));
+    f.Undo1->trigger();
+    EXPECT_EQ(column(0), (std::vector<QString>{"f101.mp3", "f102.mp3", "f103.mp3"}));
+    f.Redo1->trigger();
+    EXPECT_EQ(column(0), (std::vector<QString>{"1", "2", "3"}));
+}
+
+TEST_F(CellCommandsTest, DeleteLeavesEditedAloneSoAFolderChangeDoesNotAsk)
+{
+    std::filesystem::create_directory(music.file("other"));
+    TForm1& f = startWith(3, "movemsg=1\n");
+    click(1, 1);
+    click(2, 2, Qt::ShiftModifier);
+    QTest::keyClick(f.sg, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(column(1), (std::vector<QString>{"", "", "t3"}));
+    EXPECT_EQ(column(2), (std::vector<QString>{"", "", "a3"}));
+    EXPECT_FALSE(f.Edited);
+    BoxAnswerer watcher(kNo);
+    EXPECT_TRUE(f.dl->SetDirectory(q(music.file("other"))));
+    EXPECT_FALSE(watcher.seen);
+}
+
+TEST_F(CellCommandsTest, GenreListTakesTypedTextOnEnterAndEscRestores)
+{
+    TForm1& f = startWith(2);
+    ASSERT_EQ(f.cmb2->count(), 148);
+    EXPECT_EQ(f.cmb2->itemText(0), QStringLiteral("Acapella"));
+    EXPECT_EQ(f.cmb2->itemText(147), QStringLiteral("Vocal"));
+    for (int i = 1; i < f.cmb2->count(); ++i)
+        EXPECT_LE(f.cmb2->itemText(i - 1).compare(f.cmb2->itemText(i), Qt::CaseInsensitive), 0) << i;
+
+    click(7, 1);
+    ASSERT_EQ(f.sg->ShownCtrl(), f.cmb2);
+    EXPECT_EQ(f.cmb2->currentText(), QStringLiteral("Rock"));
+    QTest::keyClick(f.sg, Qt::Key_Return);
+    ASSERT_TRUE(f.cmb2->hasFocus());
+    f.cmb2->lineEdit()->selectAll();
+    QTest::keyClicks(f.cmb2, QStringLiteral("Shoegaze"));
+    QTest::keyClick(f.cmb2, Qt::Key_Return);
+    EXPECT_EQ(f.sg->Cells(7, 1), QStringLiteral("Shoegaze"));
+    EXPECT_EQ(f.cmb2->count(), 148);
+    EXPECT_TRUE(f.Edited);
+
+    QTest::keyClick(f.sg, Qt::Key_Return);
+    f.cmb2->lineEdit()->selectAll();
+    QTest::keyClicks(f.cmb2, QStringLiteral("Polka"));
+    QTest::keyClick(f.cmb2, Qt::Key_Escape);
+    EXPECT_EQ(f.sg->Cells(7, 1), QStringLiteral("Shoegaze"));
+    EXPECT_EQ(f.cmb2->currentText(), QStringLiteral("Shoegaze"));
+
+    // A genre from the list is one step of the history.
+    f.Undo1->trigger();
+    EXPECT_EQ(f.sg->Cells(7, 1), QStringLiteral("Rock"));
+    EXPECT_EQ(f.cmb2->currentText(), QStringLiteral("Rock"));
+    EXPECT_FALSE(f.Edited);
+
+    // Texts longer than a line edit's usual limit go in and come back whole.
+    const QString longText(40000, QChar(u'g'));
+    f.sg->SetCells(7, 2, longText);
+    click(7, 2);
+    click(6, 2);
+    EXPECT_EQ(f.sg->Cells(7, 2), longText);
+}
+
+TEST_F(CellCommandsTest, TheApplyAndALoadClearTheHistory)
+{
+    TForm1& f = startWith(2);
+    click(1, 1);
+    setClipboard(QStringLiteral("applied,b"));
+    f.Paste1->trigger();
+    ASSERT_TRUE(f.Undo1->isEnabled());
+    f.Apply1->trigger();
+    EXPECT_FALSE(f.Edited);
+    EXPECT_FALSE(f.Undo1->isEnabled());
+    f.Undo1Click();
+    EXPECT_EQ(f.sg->Cells(1, 1), QStringLiteral("applied"));
+    EXPECT_FALSE(f.Edited);
+    EXPECT_EQ(readTag(music.file("f101.mp3"), TTagView::ID3v1).title, "applied");
+
+    // An apply with the editor open takes its text and closes it.
+    typeInto(1, 2, QStringLiteral("typed"));
+    QTest::keyClick(f.sg, Qt::Key_F2);
+    ASSERT_TRUE(f.sg->EditorMode());
+    f.Apply1->trigger();
+    EXPECT_FALSE(f.sg->EditorMode());
+    EXPECT_FALSE(f.Undo1->isEnabled());
+    EXPECT_FALSE(f.Edited);
+
+    f.Paste1->trigger();
+    ASSERT_TRUE(f.Undo1->isEnabled());
+    f.Refresh1->trigger();
+    EXPECT_FALSE(f.Undo1->isEnabled());
+    EXPECT_FALSE(f.Redo1->isEnabled());
+}
+
+TEST_F(CellCommandsTest, RightClicksAnywhereInTheGridOpenItsOwnMenu)
+{
+    TForm1& f = startWith(2);
+    click(1, 1);
+    auto rightClick = [&](QWidget* widget, QPoint at) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
+        QApplication::sendEvent(widget, &event);
+        QApplication::processEvents();
+        const bool shown = f.PopupMenu1->isVisible();
+        // No other menu (the editor's own, Qt's English one) opened.
+        int menus = 0;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            menus += qobject_cast<QMenu*>(top) && top->isVisible() ? 1 : 0;
+        f.PopupMenu1->hide();
+        return shown && menus == 1;
+    };
+    EXPECT_TRUE(rightClick(f.sg->viewport(), f.sg->CellRect(1, 1).center())) << "current cell";
+    EXPECT_TRUE(rightClick(f.sg->viewport(), f.sg->CellRect(3, 2).center())) << "other cell";
+    EXPECT_TRUE(rightClick(f.sg->horizontalHeader()->viewport(), QPoint(5, 5))) << "title row";
+    QTest::keyClick(f.sg, Qt::Key_F2);
+    auto* editor = qobject_cast<QLineEdit*>(f.sg->indexWidget(f.sg->currentIndex()));
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(rightClick(editor, QPoint(3, 3))) << "cell editor";
+    QTest::keyClick(editor, Qt::Key_Escape);
+    click(7, 1);
+    ASSERT_EQ(f.sg->ShownCtrl(), f.cmb2);
+    EXPECT_TRUE(rightClick(f.cmb2->lineEdit(), QPoint(3, 3))) << "genre list";
+
+    // Its commands act as from the main menu.
+    click(1, 1);
+    f.PopupCopy->trigger();
+    EXPECT_EQ(clipboard(), QStringLiteral("t1"));
+}
+
+TEST_F(CellCommandsTest, HugeOrBinaryClipboardsStayInsideTheGridAndBounded)
+{
+    TForm1& f = startWith(3);
+    const int rows = f.sg->RowCount();
+    struct Case {
+        const char* name;
+        QString clip;
+    };
+    QString lines;
+    for (int i = 0; i < 50000; ++i)
+        lines += QStringLiteral("line %1,x\r\n").arg(i);
+    QString binary(1 << 20, Qt::Uninitialized);
+    for (qsizetype i = 0; i < binary.size(); ++i)
+        binary[i] = QChar(static_cast<char16_t>((i * 7919) % 0xD800));
+    const Case cases[] = {
+        {"tens of thousands of lines", lines},
+        {"binary", binary},
+        {"10 MB of one line", QString(10 << 20, QChar(u'y')) + QStringLiteral(",end")},
+    };
+    for (const Case& c : cases) {
+        click(6, 2);
+        setClipboard(c.clip);
+        f.Paste1->trigger();
+        EXPECT_EQ(f.sg->RowCount(), rows) << c.name;
+        EXPECT_EQ(f.sg->ColCount(), 8) << c.name;
+        for (int col = 0; col < 8; ++col)
+            EXPECT_EQ(f.sg->Cells(col, 4), QString()) << c.name << " col " << col;
+        EXPECT_EQ(f.sg->Cells(0, 2), QStringLiteral("f102.mp3")) << c.name;
+        std::size_t written = 0;
+        for (int row = 1; row <= 3; ++row)
+            for (int col = 0; col < 8; ++col)
+                written += utf8Bytes(f.sg->Cells(col, row)).size();
+        EXPECT_LE(written, morvik::kPasteBudget + 1000) << c.name;
+        f.Undo1->trigger();
+        EXPECT_EQ(column(7), std::vector<QString>(3, "Rock")) << c.name;
+    }
+
+    // One huge value over many cells: the budget is shared among them.
+    click(0, 1);
+    click(7, 3, Qt::ShiftModifier);
+    setClipboard(QString(10 << 20, QChar(u'z')));
+    f.Paste1->trigger();
+    const std::size_t each = morvik::kPasteBudget / 24;
+    EXPECT_EQ(f.sg->Cells(0, 1).size(), static_cast<qsizetype>(each));
+    EXPECT_EQ(f.sg->Cells(7, 3), f.sg->Cells(0, 1));
+    EXPECT_EQ(f.sg->Cells(0, 4), QString());
+}
+
+// The cut of a paste text falls on a character boundary.
+TEST(BoundedPasteText, KeepsBlocksWholeUpToTheBudgetAndSharesItAmongCells)
+{
+    const std::string kana = "\xE3\x81\x82"; // one three-byte character
+    std::string many;
+    while (many.size() < morvik::kPasteBudget + 10)
+        many += kana;
+    struct Case {
+        const char* name;
+        std::string text;
+        std::int64_t cells;
+        std::size_t size;
+    };
+    const Case cases[] = {
+        {"short value", "Rock", 5000, 4},
+        {"short block", "a,b\r\nc", 40000, 6},
+        {"value into one cell", many, 1, morvik::kPasteBudget / 3 * 3},
+        {"value into no cell", many, 0, morvik::kPasteBudget / 3 * 3},
+        {"block", many + ",", 40000, morvik::kPasteBudget / 3 * 3},
+        {"value into many cells", many, 1000, morvik::kPasteBudget / 1000 / 3 * 3},
+    };
+    for (const Case& c : cases) {
+        const std::string cut = morvik::boundedPasteText(c.text, c.cells);
+        EXPECT_EQ(cut.size(), c.size) << c.name;
+        EXPECT_EQ(cut, c.text.substr(0, cut.size())) << c.name;
+    }
 }
 
 } // namespace
