@@ -16,6 +16,8 @@
 #include <QStyleOptionButton>
 #include <QStyledItemDelegate>
 
+#include <limits>
+
 namespace {
 
 bool isEnter(int key)
@@ -84,10 +86,28 @@ public:
             // A right click goes to the grid and its menu, not to the
             // editor's own one.
             line->setContextMenuPolicy(Qt::NoContextMenu);
+            // A line edit keeps 32,767 characters by default: typing into a
+            // longer cell would cut it.
+            line->setMaxLength(std::numeric_limits<int>::max());
             auto* self = const_cast<LiveCellDelegate*>(this);
             connect(line, &QLineEdit::textEdited, self, [self, line](const QString&) { emit self->commitData(line); });
         }
         return editor;
+    }
+
+    // Laying a text out costs its whole length on every repaint (a 10 MB
+    // cell took seconds), and no cell shows more than a few hundred
+    // characters: a longer text is drawn from its start, elided as usual.
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        constexpr qsizetype kDrawnChars = 4096;
+        if (option->text.size() > kDrawnChars) {
+            qsizetype cut = kDrawnChars;
+            if (option->text.at(cut - 1).isHighSurrogate())
+                --cut;
+            option->text.truncate(cut);
+        }
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override

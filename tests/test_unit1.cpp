@@ -1210,6 +1210,30 @@ TEST_F(CellCommandsTest, HugeOrBinaryClipboardsStayInsideTheGridAndBounded)
     EXPECT_EQ(f.sg->Cells(0, 4), QString());
 }
 
+TEST_F(CellCommandsTest, LongCellsAreDrawnFromTheirStartAndEditedWhole)
+{
+    TForm1& f = startWith(1);
+    const QString longText(40000, QChar(u'g'));
+    f.sg->SetCells(1, 1, longText);
+    f.sg->SetCells(2, 1, QString(10 << 20, QChar(u'g')));
+    // Drawing lays out no more than the start of a long text.
+    QStyleOptionViewItem option;
+    option.initFrom(f.sg);
+    QAbstractItemDelegate* delegate = f.sg->itemDelegate();
+    EXPECT_EQ(delegate->sizeHint(option, f.sg->model()->index(0, 1)).width(),
+              delegate->sizeHint(option, f.sg->model()->index(0, 2)).width());
+    // The editor keeps the whole text.
+    click(1, 1);
+    QTest::keyClick(f.sg, Qt::Key_F2);
+    auto* editor = qobject_cast<QLineEdit*>(f.sg->indexWidget(f.sg->currentIndex()));
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClick(editor, Qt::Key_End);
+    QTest::keyClicks(editor, QStringLiteral("!"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(f.sg->Cells(1, 1), longText + QStringLiteral("!"));
+}
+
 // The cut of a paste text falls on a character boundary.
 TEST(BoundedPasteText, KeepsBlocksWholeUpToTheBudgetAndSharesItAmongCells)
 {
