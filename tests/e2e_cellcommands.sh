@@ -3,9 +3,11 @@
 # xdotool and xclip: copy a block and read it from the CLIPBOARD selection,
 # paste a block another program put there (Ctrl+V) and apply (Ctrl+S),
 # serial numbers from the menu by keyboard (Alt+E, N), and a genre typed
-# into the pick list; morvik-cli reads the files back after each apply.
+# into the pick list; morvik-cli reads the files back after each apply; then
+# megabytes of noise pasted and undone (Ctrl+Z).
 # Usage: e2e_cellcommands.sh MORVIK_BINARY MORVIK_CLI [SCREENSHOT.png]
 set -euo pipefail
+command -v xclip > /dev/null || { echo "xclip is not installed (scripts/install-deps.sh installs it)" >&2; exit 1; }
 morvik=$1
 cli=$2
 screenshot=${3:-}
@@ -108,6 +110,33 @@ await "the typed genre in the file" field_is 9 1 Jazz
 field_is 9 2 Rock || fail "the genre went into another row"
 echo "tracks and genres:"
 for i in 1 2 3; do "$cli" read --v1 "$work/music/s$i.mp3" | cut -f3,8,9; done
+
+# Bad input: 4 MB of bytes that are mostly not UTF-8, with commas, CRs and
+# LFs among them, pasted over the grid and taken back with Ctrl+Z; the apply
+# then leaves every file as it was and the window goes on answering.
+/usr/bin/python3 -c '
+import random, sys
+random.seed(11)
+sys.stdout.buffer.write(b"noise" + bytes(random.getrandbits(8) for _ in range(4 << 20)))' > "$work/noise.bin"
+kill "$xclip_pid" 2>/dev/null || true
+wait "$xclip_pid" 2>/dev/null || true
+xclip -quiet -i -selection clipboard "$work/noise.bin" > /dev/null 2>&1 &
+xclip_pid=$!
+noise_served() { [ "$(clip | head -c 4096 | wc -c)" -eq 4096 ]; }
+await "xclip owning the noise" noise_served
+before=$(for i in 1 2 3; do "$cli" read --v1 "$work/music/s$i.mp3"; done)
+xdotool key --delay 40 Home Right ctrl+v ctrl+c
+pasted() { [ "$(clip | head -c 5)" = noise ]; }
+await "the noise in the grid" pasted
+xdotool key --delay 40 ctrl+z ctrl+c
+await "the undo of the noise" clip_is 'P1'
+xdotool key ctrl+s
+answered() { xdotool key ctrl+c && clip_is 'P1'; }
+await "the window answering after the apply" answered
+after=$(for i in 1 2 3; do "$cli" read --v1 "$work/music/s$i.mp3"; done)
+[ "$before" = "$after" ] || fail "the undone noise reached the files"
+kill -0 "$pid" || fail "the editor is gone"
+echo "4 MB of noise pasted and undone; files unchanged"
 DRIVE
 chmod +x "$work/drive.sh"
 

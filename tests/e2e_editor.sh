@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # End-to-end run of the editor in a real X server (Xvfb), driven by xdotool:
-# start it on a folder named by its tag.ini, type a new title into the first
-# row, press Ctrl+S and check the file's tag with morvik-cli.
+# start it on a folder named by its tag.ini, wait for the load (the first
+# file's name copied to the X clipboard with xclip), type a new title into
+# the first row, press Ctrl+S and check the file's tag with morvik-cli.
 # Usage: e2e_editor.sh MORVIK_BINARY MORVIK_CLI
 set -euo pipefail
+command -v xclip > /dev/null || { echo "xclip is not installed (scripts/install-deps.sh installs it)" >&2; exit 1; }
 morvik=$1
 cli=$2
 
@@ -41,10 +43,24 @@ if [ -z "$window" ]; then
   cat "$work/morvik.log" >&2
   exit 1
 fi
-# Give the start-up folder load time to finish on a busy machine: keys sent
-# before the grid has its rows would be lost.
-sleep 2
 xdotool windowfocus --sync "$window" || true
+# Keys sent before the start-up folder load has filled the grid would be
+# lost. The grid has the focus on the first file's name: Ctrl+C copies it to
+# the X clipboard once it is there.
+loaded=""
+for _ in $(seq 1 300); do
+  xdotool key ctrl+c
+  if [ "$(timeout 5 xclip -o -selection clipboard 2>/dev/null || true)" = "song.mp3" ]; then
+    loaded=1
+    break
+  fi
+  sleep 0.1
+done
+if [ -z "$loaded" ]; then
+  echo "the folder load did not finish" >&2
+  cat "$work/morvik.log" >&2
+  exit 1
+fi
 # The grid has the focus on the first data row's file name: move to the
 # title, type over it and apply with the editor still open.
 xdotool key --delay 50 Right
