@@ -17,6 +17,8 @@ packages=(
   # the end-to-end tests in a real window (xclip for the X clipboard), and
   # Japanese glyphs to render
   xvfb xauth xdotool xclip fonts-noto-cjk
+  # the include-layer check (tests/check_includes.py) runs on /usr/bin/python3
+  python3
 )
 
 missing=()
