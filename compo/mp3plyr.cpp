@@ -207,6 +207,12 @@ std::uint8_t TMP3Player::Abilities() const
     return a;
 }
 
+std::int64_t TMP3Player::AudioLength() const
+{
+    TMPLock lock(m_decoderLock);
+    return m_stepper.audioLength();
+}
+
 std::int64_t TMP3Player::PositionMs() const
 {
     const std::int64_t bytesPerSecond = std::int64_t{m_sampleRate} * m_channels * 2;

@@ -154,7 +154,8 @@ public:
     // What the open file is, for display; zero when closed.
     const TMP3Info& Info() const { return m_stepper.info(); }
     std::int64_t AudioStart() const { return m_stepper.audioStart(); }
-    std::int64_t AudioLength() const { return m_stepper.audioLength(); }
+    // The decode thread shortens it when the stream ends early.
+    std::int64_t AudioLength() const;
     std::int32_t BitRate() const { return m_stepper.bitRate(); }
     std::int32_t Channels() const { return m_channels; }
     std::int32_t LayerNumber() const { return m_layerNumber; }
@@ -239,7 +240,7 @@ private:
     std::int32_t m_sampleRate = 0;
 
     // Guarded by the decoder lock.
-    TMPSimpleMutex m_decoderLock;
+    mutable TMPSimpleMutex m_decoderLock;
     std::unique_ptr<mpeg::MpegDecoder> m_decoder;
     FrameStepper m_stepper;
     alignas(8) std::int16_t m_pcm[FrameStepper::PcmBufferBytes / 2] = {};
