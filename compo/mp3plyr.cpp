@@ -38,6 +38,9 @@ TMP3Player::~TMP3Player()
     } catch (const std::exception& e) {
         MPShowException(e);
     }
+    // The decode thread reaches the player through m_thread: it must have
+    // ended before the pointer goes.
+    m_thread->Terminate();
     m_thread.reset();
     m_output.reset();
     m_window.setHandler({});
