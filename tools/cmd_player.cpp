@@ -9,7 +9,6 @@
 #include "compo/mp3plyr.h"
 #include "compo/stream.h"
 #include "platform/plainqueue.h"
-#include "platform/waveoutfake.h"
 
 #include <atomic>
 #include <cerrno>
@@ -57,7 +56,8 @@ struct PlayerHost {
     NotifyQueueOn<PlainQueue> queue{plain};
     TMP3Player player;
 
-    explicit PlayerHost(waveout::WaveOut& wave) : player(queue, wave)
+    // Only Play opens the sound device; the file mode never does.
+    PlayerHost() : player(queue)
     {
         player.LoadFormValues();
         player.SetAutoPlay(false);
@@ -139,9 +139,7 @@ int cmdInfo(const Args& args)
         std::fprintf(stderr, "usage: morvik-cli info FILE\n");
         return 2;
     }
-    // The survey never opens the sound device.
-    waveout::FakeWaveOut wave;
-    PlayerHost host(wave);
+    PlayerHost host;
     if (!host.open(args[0]))
         return 1;
     const TMP3Player& p = host.player;
@@ -170,9 +168,7 @@ int cmdRender(const Args& given)
         std::fprintf(stderr, "usage: morvik-cli render [--cpu %s] IN OUT.wav\n", kCpuChoices);
         return 2;
     }
-    // File mode never touches the device.
-    waveout::FakeWaveOut wave;
-    PlayerHost host(wave);
+    PlayerHost host;
     if (!host.open(args[0]))
         return 1;
     bool ended = false;
@@ -204,7 +200,7 @@ int cmdPlay(const Args& given)
         std::fprintf(stderr, "usage: morvik-cli play [--cpu %s] FILE...\n", kCpuChoices);
         return 2;
     }
-    PlayerHost host(waveout::defaultWaveOut());
+    PlayerHost host;
     TMP3Player& player = host.player;
     bool ended = false;
     player.OnEndPlay = [&](TMP3Player*, TMP3EndPlayReason r) {
