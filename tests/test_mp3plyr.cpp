@@ -458,6 +458,28 @@ TEST(Player, AReadErrorWhilePlayingEndsWithError)
     EXPECT_EQ(h.player.Status(), mpsStopped);
 }
 
+TEST(Player, AFileTruncatedOrReplacedWhilePlayingEnds)
+{
+    const std::string mp3 = toneMp3(10.0); // more than the reader and the blocks hold
+    const std::pair<const char*, std::string> cases[] = {
+        {"truncated", mp3.substr(0, 1000)},
+        {"replaced by garbage", repeat('\x5A', mp3.size())},
+    };
+    for (const auto& [name, replacement] : cases) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        writeFile(dir.file("a.mp3"), mp3);
+        Harness h;
+        h.player.SetFileName(dir.file("a.mp3"));
+        ASSERT_TRUE(h.runUntil([&] { return h.fake.queuedBlocks() == 4; }, false));
+        writeFile(dir.file("a.mp3"), replacement); // the same file, cut or overwritten
+        ASSERT_TRUE(h.playToEnd());
+        ASSERT_EQ(h.ends.size(), 1u);
+        EXPECT_NE(h.ends[0], meprStop);
+        EXPECT_LT(h.written().size(), decoded(mp3).size());
+    }
+}
+
 TEST(Player, StopOrCloseDuringAPausedDrainReturnPromptly)
 {
     for (bool close : {false, true}) {
