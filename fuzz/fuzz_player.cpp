@@ -36,11 +36,20 @@ struct Rig {
     }
 };
 
-// Made once and never destroyed: its threads outlive every input.
+Rig* g_rig = nullptr;
+
+// Made once for all inputs, and taken down at exit before the static objects
+// its threads wait on.
 Rig& rig()
 {
-    static Rig* const r = new Rig;
-    return *r;
+    if (!g_rig) {
+        g_rig = new Rig;
+        std::atexit([] {
+            delete g_rig;
+            g_rig = nullptr;
+        });
+    }
+    return *g_rig;
 }
 
 } // namespace
