@@ -60,6 +60,7 @@ public:
     std::int32_t frameLength(const std::uint8_t* bytes, mpeg::MpegFrameHeader& header) const;
 
     const TMP3Info& info() const { return m_info; }
+    TMP3Info& info() { return m_info; }
     TMPStreamReader& reader() { return m_reader; }
     const TMPStreamReader& reader() const { return m_reader; }
     const mpeg::MpegFrameHeader& firstHeader() const { return m_firstHeader; }

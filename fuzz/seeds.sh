@@ -42,6 +42,16 @@ case "$target" in
     fi
     printf '\x00\x00\x00\xff\xfb\x90\x64' > "$dir/header"
     ;;
+  fuzz_player)
+    # Byte 0: bit 0 seekable, bit 1 pause once; then the stream.
+    if command -v lame > /dev/null && command -v ffmpeg > /dev/null; then
+      tmp=$(mktemp -d)
+      ffmpeg -nostdin -loglevel error -f lavfi -i "sine=frequency=1000:duration=0.2" -ac 2 -ar 44100 "$tmp/s.wav"
+      lame --quiet -b 64 "$tmp/s.wav" "$tmp/a.mp3" && { printf '\x01'; cat "$tmp/a.mp3"; } > "$dir/cbr"
+      lame --quiet -V 7 --resample 22.05 "$tmp/s.wav" "$tmp/b.mp3" && { printf '\x02'; cat "$tmp/b.mp3"; } > "$dir/vbr-unseekable"
+      rm -rf "$tmp"
+    fi
+    ;;
   fuzz_profilefile)
     printf '; settings\n[women]\ndefdir=/music\ntagv=2\nmovemsg=1\n\n[other]\nx=1\n' > "$dir/plain"
     printf '[ WOMEN ]\r\n  DefDir =  /a b  \r\ngarbage\r\n=\r\n[women\r\n' > "$dir/crlf-garbage"

@@ -12,6 +12,9 @@ using Args = std::vector<std::string>;
 int cmdRead(const Args& args);
 int cmdWrite(const Args& args);
 int cmdDecode(const Args& args);
+int cmdInfo(const Args& args);
+int cmdRender(const Args& args);
+int cmdPlay(const Args& args);
 
 // Escapes raw bytes for one line of output: backslash, tab, line feed and
 // carriage return as \\ \t \n \r, other bytes below 0x20 or from 0x7F as \xhh.
