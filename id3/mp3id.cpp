@@ -679,7 +679,8 @@ void TMP3id::rewriteWithTag(const std::string& tag, std::int64_t oldTagEnd)
 // The usual way: a temporary file beside the target that replaces it with
 // one rename; until the rename the original is untouched. Returns false
 // (having changed nothing) when a rename could not keep the identity: the
-// folder does not let us create a file, or the owner cannot be given.
+// folder does not let us create a file, or the owner or an extended
+// attribute cannot be given to a new file.
 bool TMP3id::rewriteByRename(const std::string& realPath, const std::string& tag, std::int64_t oldTagEnd)
 {
     TempFileBeside temp(realPath);
@@ -689,11 +690,9 @@ bool TMP3id::rewriteByRename(const std::string& realPath, const std::string& tag
         fail("cannot create a temporary file", temp.error());
     }
     PosixFile& out = temp.file();
-    if (m_file->copyOwnerTo(out) != 0)
+    if (m_file->copyOwnerTo(out) != 0 || m_file->copyExtendedAttributesTo(out) != 0)
         return false;
     writeNewContent(out, tag, oldTagEnd);
-    if (const int xattrErr = m_file->copyExtendedAttributesTo(out))
-        fail("cannot copy the file's extended attributes", xattrErr);
     if (const auto mode = m_file->permissions())
         out.setPermissions(*mode);
     if (m_keepDate && m_haveSavedTime)

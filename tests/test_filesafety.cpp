@@ -4,12 +4,14 @@
 // user would, and through TMP3id as the window does.
 #include "id3/mp3id.h"
 #include "platform/profilefile.h"
+#include "platform/signals.h"
 
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <csignal>
 #include <fcntl.h>
 #include <grp.h>
@@ -457,4 +459,59 @@ TEST(FileSafety, SettingsFileIsNeverWiped)
     EXPECT_EQ(file.ReadString("Main", "Width", ""), "5");
     EXPECT_EQ(file.ReadString("Other", "x", ""), "y");
     EXPECT_EQ(statOf(real).st_mode & 0777, 0600u);
+}
+
+// An in-place rewrite cut short leaves its complete content under a name
+// that names the file; the next write copies it over the file first and
+// says so, then writes its own tag.
+TEST(FileSafety, InterruptedInPlaceRewriteIsFinishedByTheNextWrite)
+{
+    TempDir dir;
+    const std::string path = dir.file("s.mp3");
+    const std::string audio = toneMp3(0.3);
+    writeFile(path, audio);
+    ASSERT_EQ(::link(path.c_str(), dir.file("t.mp3").c_str()), 0);
+    struct statx sx {};
+    ASSERT_EQ(::statx(AT_FDCWD, path.c_str(), 0, STATX_INO | STATX_BTIME, &sx), 0);
+    const auto hex = [](std::uint64_t v) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(v));
+        return std::string(text);
+    };
+    const bool birth = sx.stx_mask & STATX_BTIME;
+    const std::string journal =
+        dir.file(".s.mp3.morvik-unfinished-" + hex((std::uint64_t{sx.stx_dev_major} << 32) | sx.stx_dev_minor) + "-" +
+                 hex(sx.stx_ino) + "-" + hex(birth ? static_cast<std::uint64_t>(sx.stx_btime.tv_sec) : 0) + "." +
+                 hex(birth ? sx.stx_btime.tv_nsec : 0));
+    // What the interrupted write was writing, and the file half copied.
+    const std::string complete = morvik::id3::buildId3v2Tag("Old", "a", "l", "y", "c", "1", "Pop") + audio;
+    writeFile(journal, complete);
+    writeFile(path, complete.substr(0, 3000) + audio.substr(3000 - (complete.size() - audio.size())));
+
+    const CommandResult r = run(cli() + " write --v2 " + shellQuote(path) + " New a l y c 1 Pop 2>&1");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find("finished an interrupted write"), std::string::npos) << r.output;
+    EXPECT_EQ(titleOf("--v2", dir.file("t.mp3")), "New");
+    const std::string data = readFile(path);
+    EXPECT_EQ(data.substr(data.size() - audio.size()), audio);
+    EXPECT_EQ(listFolder(dir.path()), (std::vector<std::string>{"s.mp3", "t.mp3"}));
+}
+
+// The named temporary file (file systems without O_TMPFILE) is removed when
+// SIGTERM ends the process, which still dies of SIGTERM.
+TEST(FileSafety, NamedTemporaryFileIsRemovedOnSigterm)
+{
+    TempDir dir;
+    const std::string name = dir.file(".morvik-named");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        writeFile(name, "partial");
+        morvik::removeOnSignal(name);
+        ::raise(SIGTERM);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_TRUE(listFolder(dir.path()).empty());
 }
