@@ -388,6 +388,36 @@ TEST(FileSafety, TheRightId3v1Record)
     EXPECT_EQ(titleOf("--v1", path), "New");
 }
 
+// Past 4 GiB the record's position does not wrap, and the write lands on
+// the record, not in the audio (a sparse file, so nothing large is written).
+TEST(FileSafety, RecordPositionBeyondFourGibibytes)
+{
+    TempDir dir;
+    const std::string path = dir.file("huge.mp3");
+    const std::int64_t audioSize = (std::int64_t{1} << 32) + 1000;
+    std::string record = "TAGOld";
+    record.resize(128, ' ');
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, record.data(), record.size(), audioSize), 128);
+        ::close(fd);
+    }
+    const std::string line = cliRead("--v1", path);
+    EXPECT_EQ(line.substr(line.rfind('\t') + 1), std::to_string(audioSize + 3) + "\n");
+    ASSERT_EQ(cliWrite("--v1", path), 0);
+    EXPECT_EQ(statOf(path).st_size, audioSize + 128);
+    EXPECT_EQ(titleOf("--v1", path), "New");
+    // Below the record, and where a position cut to 32 bits would point.
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    for (const std::int64_t at : {audioSize - 8, std::int64_t{1000}}) {
+        char probe[8] = {1};
+        ASSERT_EQ(::pread(fd, probe, sizeof probe, at), 8);
+        EXPECT_EQ(std::string(probe, 8), std::string(8, '\0')) << "audio at " << at << " untouched";
+    }
+    ::close(fd);
+}
+
 // A FIFO and a link to /dev/zero are answered at once: no tag, errors.
 TEST(FileSafety, PathsThatAreNotFilesNeverBlock)
 {
