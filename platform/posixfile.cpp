@@ -399,18 +399,19 @@ bool TempFileBeside::commitTo(const std::string& target)
         m_error = m_file.lastError();
         return false;
     }
+    // The name is given just before the rename and the descriptor closed
+    // only after it, so that the named moment is as short as it can be:
+    // only a SIGKILL between the two calls can leave the file behind.
     if (!giveName())
         return false;
-    if (!m_file.close()) {
-        m_error = m_file.lastError();
-        return false;
-    }
     if (::rename(m_path.c_str(), target.c_str()) != 0) {
         m_error = errno;
         return false;
     }
     m_committed = true;
     clearRemoveOnSignal();
+    // The data was flushed by the fsync above; the file is in place.
+    m_file.close();
     syncFolder(folderOf(target));
     return true;
 }
