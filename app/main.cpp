@@ -4,11 +4,13 @@
 #include "app/Unit3.h"
 #include "app/Unit4.h"
 #include "app/Unit5.h"
+#include "platform/signals.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv)
 {
+    morvik::ignoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Morvik"));
     TForm1 Form1;

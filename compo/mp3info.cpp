@@ -214,6 +214,16 @@ bool TMP3Info::readId3v2()
     if (!needBytes(Id3v2HeaderSize) || !startsWith(m_reader->Data(), "ID3"))
         return false;
     const std::uint8_t* d = m_reader->Data();
+    if (!bytes::isSyncSafe(d + 6)) {
+        // Size bytes with a high bit set are no size (FF FF FF FF would even
+        // read as a frame sync); the audio is looked for after the header.
+        if (!m_reader->Skip(Id3v2HeaderSize))
+            return false;
+        m_audioStart = m_reader->Position();
+        if (m_audioLength != UnknownLength)
+            m_audioLength = std::max<std::int64_t>(m_audioLength - Id3v2HeaderSize, 0);
+        return false;
+    }
     const std::int64_t tagSize = bytes::syncSafe28(d + 6);
     if (tagSize <= 0)
         return false;

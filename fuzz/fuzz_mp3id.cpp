@@ -1,9 +1,17 @@
 // Arbitrary files through the tag reader in both views, then through the
-// writer in both views with the texts just read (on the fuzzer's own copy).
+// writer in both views with the texts just read (on the fuzzer's own copy):
+// once by its name, once through a symbolic link, once as a file with two
+// hard links. After every write the audio (everything from the first frame
+// header whose next header confirms it) must be unchanged.
+#include "id3/framesync.h"
 #include "id3/mp3id.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 
@@ -13,10 +21,17 @@ using morvik::TTagWriteError;
 
 namespace {
 
-std::string scratchPath()
+std::string scratchFolder()
 {
-    static const std::string path = "/tmp/fuzz_mp3id." + std::to_string(::getpid()) + ".mp3";
-    return path;
+    static const std::string folder = [] {
+        std::string pattern = "/tmp/fuzz_mp3id.XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            std::abort();
+        static std::string made = pattern;
+        std::atexit([] { ::rmdir(made.c_str()); });
+        return pattern + "/";
+    }();
+    return folder;
 }
 
 bool writeWhole(const std::string& path, const std::uint8_t* data, std::size_t size)
@@ -26,6 +41,47 @@ bool writeWhole(const std::string& path, const std::uint8_t* data, std::size_t s
         return false;
     const bool ok = std::fwrite(data, 1, size, f) == size;
     return std::fclose(f) == 0 && ok;
+}
+
+std::string readWhole(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Everything from the first MPEG frame that the next frame's header (or the
+// end of the data) confirms, looked for after an ID3v2 tag whose size field
+// is sound and fits the file; empty when there is none.
+std::string audioOf(const std::string& data)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+    std::size_t from = 0;
+    if (data.size() >= 10 && std::memcmp(p, "ID3", 3) == 0) {
+        from = 10;
+        if (!((p[6] | p[7] | p[8] | p[9]) & 0x80)) {
+            std::size_t declared = (std::size_t{p[6]} << 21 | std::size_t{p[7]} << 14 | std::size_t{p[8]} << 7 | p[9]) + 10;
+            if (p[3] == 4 && (p[5] & 0x10))
+                declared += 10;
+            if (declared <= data.size())
+                from = declared;
+        }
+    }
+    const std::size_t end = data.size();
+    for (std::size_t i = from; i + 4 <= end; ++i) {
+        const std::uint32_t length = morvik::id3::mpegFrameLength(p + i);
+        if (length == 0)
+            continue;
+        const std::size_t next = i + length;
+        if (next == end || (next + 3 <= end && std::memcmp(p + next, "TAG", 3) == 0) ||
+            (next + 4 <= end && morvik::id3::mpegFrameLength(p + next) && morvik::id3::sameMpegStream(p + i, p + next)))
+            return data.substr(i);
+    }
+    return {};
+}
+
+bool endsWith(const std::string& s, const std::string& tail)
+{
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 void readThenWrite(const std::string& path, TTagView view)
@@ -41,25 +97,51 @@ void readThenWrite(const std::string& path, TTagView view)
         writer.WriteTag(hasTag, reader.Title(), reader.Artist(), reader.Album(), reader.Year(),
                         reader.Comment(), reader.Track(), reader.Genre(), reader.TagPosition());
     } catch (const TTagWriteError&) {
-        // Refused input (a track that is not 0-255) is an expected answer.
+        // Refused input (a track that is not 0-255, no audio behind a broken
+        // size) is an expected answer.
     }
     writer.Close();
+}
+
+// Writes through `name` (the file itself, a link to it, or one of two hard
+// links). The ID3v1 write changes only the record; the ID3v2 write must keep
+// every byte from the first frame on.
+void writeAndCheck(const std::string& file, const std::string& name)
+{
+    readThenWrite(name, TTagView::ID3v1);
+    const std::string audio = audioOf(readWhole(file));
+    readThenWrite(name, TTagView::ID3v2);
+    if (!endsWith(readWhole(file), audio))
+        std::abort();
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const std::string path = scratchPath();
-    if (!writeWhole(path, data, size))
-        return 0;
-    readThenWrite(path, TTagView::ID3v1);
-    readThenWrite(path, TTagView::ID3v2);
-    // Whatever was written must read back without trouble.
-    TMP3id again(TTagView::ID3v2, false);
-    again.Open(path, 0);
-    again.ReadTag();
-    again.Close();
+    const std::string folder = scratchFolder();
+    const std::string path = folder + "a.mp3";
+    const std::string link = folder + "link.mp3";
+    const std::string second = folder + "b.mp3";
+
+    if (writeWhole(path, data, size)) {
+        writeAndCheck(path, path);
+        // Whatever was written must read back without trouble.
+        TMP3id again(TTagView::ID3v2, false);
+        again.Open(path, 0);
+        again.ReadTag();
+        again.Close();
+    }
+    if (writeWhole(path, data, size) && ::symlink("a.mp3", link.c_str()) == 0) {
+        writeAndCheck(path, link);
+        ::unlink(link.c_str());
+    }
+    if (writeWhole(path, data, size) && ::link(path.c_str(), second.c_str()) == 0) {
+        writeAndCheck(path, second);
+        if (readWhole(path) != readWhole(second))
+            std::abort();
+        ::unlink(second.c_str());
+    }
     ::unlink(path.c_str());
     return 0;
 }

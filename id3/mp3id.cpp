@@ -1,11 +1,13 @@
 #include "id3/mp3id.h"
 
+#include "id3/framesync.h"
 #include "platform/bytes.h"
 #include "platform/posixfile.h"
 #include "platform/textcodec.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -13,10 +15,13 @@ namespace morvik {
 namespace {
 
 constexpr std::size_t kV1SearchBytes = 200;  // the record is looked for in the last 200 bytes
+constexpr std::size_t kV1RecordBytes = 128;
 constexpr std::size_t kV1Buffer = 4096;
 constexpr std::size_t kV2Window = 4096;      // file offsets 3 to 4098
 constexpr std::size_t kRewritePadding = 2001;
 constexpr std::size_t kCopyBuffer = 1 << 20;
+constexpr std::size_t kScanBuffer = 1 << 16;
+constexpr char kUnfinishedMark[] = ".morvik-unfinished-";
 // The software text of the TSSE frame. The tag writer and the window are
 // versioned apart: the window's title says "ver2.03" while the writer still
 // stamps "ver2.01", and both are right. Files already written carry this text.
@@ -107,6 +112,161 @@ std::string describe(const std::string& text)
     return out;
 }
 
+
+// Whether a frame header at `offset` is confirmed: the next frame's header
+// stands where this one says it ends, or this one ends exactly at the end of
+// the file or at an ID3v1 record.
+bool confirmedFrameAt(PosixFile& file, std::int64_t offset, std::int64_t fileSize)
+{
+    unsigned char head[4];
+    std::size_t got = 0;
+    if (!file.readAt(offset, head, 4, &got) || got != 4)
+        return false;
+    const std::uint32_t length = id3::mpegFrameLength(head);
+    if (length == 0)
+        return false;
+    const std::int64_t next = offset + length;
+    if (next == fileSize)
+        return true;
+    unsigned char after[4];
+    if (!file.readAt(next, after, 4, &got) || got < 3)
+        return false;
+    if (std::memcmp(after, "TAG", 3) == 0)
+        return true;
+    return got == 4 && id3::mpegFrameLength(after) != 0 && id3::sameMpegStream(head, after);
+}
+
+// The offset of the first confirmed frame at or after `from`, or -1.
+std::int64_t firstConfirmedFrame(PosixFile& file, std::int64_t from, std::int64_t fileSize)
+{
+    std::vector<unsigned char> buffer(kScanBuffer);
+    for (std::int64_t start = from; start + 4 <= fileSize;) {
+        std::size_t got = 0;
+        if (!file.readAt(start, buffer.data(), buffer.size(), &got) || got < 4)
+            return -1;
+        for (std::size_t i = 0; i + 1 < got; ++i) {
+            if (buffer[i] == 0xFF && (buffer[i + 1] & 0xE0) == 0xE0 &&
+                confirmedFrameAt(file, start + static_cast<std::int64_t>(i), fileSize))
+                return start + static_cast<std::int64_t>(i);
+        }
+        start += static_cast<std::int64_t>(got) - 1;
+    }
+    return -1;
+}
+
+bool copyRange(PosixFile& from, std::int64_t offset, PosixFile& to, int* readErr, int* writeErr)
+{
+    std::vector<char> buffer(kCopyBuffer);
+    if (!from.seek(offset)) {
+        *readErr = from.lastError();
+        return false;
+    }
+    while (true) {
+        const std::size_t got = from.read(buffer.data(), buffer.size());
+        if (from.lastError() != 0) {
+            *readErr = from.lastError();
+            return false;
+        }
+        if (got == 0)
+            return true;
+        if (!to.write(buffer.data(), got)) {
+            *writeErr = to.lastError();
+            return false;
+        }
+    }
+}
+
+std::string hexText(std::uint64_t v)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    do {
+        out.insert(out.begin(), hex[v & 15]);
+        v >>= 4;
+    } while (v);
+    return out;
+}
+
+// Where the cache folder for unfinished rewrites is: $XDG_CACHE_HOME/morvik,
+// by default ~/.cache/morvik.
+std::string cacheFolder()
+{
+    const char* xdg = std::getenv("XDG_CACHE_HOME");
+    if (xdg && *xdg == '/')
+        return std::string(xdg) + "/morvik/";
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : "") + "/.cache/morvik/";
+}
+
+// The two places the complete new content of an in-place rewrite may wait:
+// beside the file, or in the cache folder. The name carries the file's name
+// and its identity, so a later file that happens to get the same name is
+// never overwritten with it.
+std::string unfinishedName(const std::string& realPath, const FileId& id, bool beside)
+{
+    const std::string base = realPath.substr(realPath.rfind('/') + 1);
+    const std::string suffix = kUnfinishedMark + hexText(id.device) + "-" + hexText(id.inode) + "-" +
+                               hexText(static_cast<std::uint64_t>(id.birthSeconds)) + "." +
+                               hexText(id.birthNanoseconds);
+    return beside ? folderOf(realPath) + "." + base + suffix : cacheFolder() + base + suffix;
+}
+
+// Copies the whole of `source` over `target` and flushes it. Room for the
+// longer content is reserved first, so a full disk stops the copy before the
+// target's first byte changes.
+bool copyOver(PosixFile& source, PosixFile& target, int* readErr, int* writeErr, bool* touched)
+{
+    *touched = false;
+    const std::int64_t size = source.size();
+    const std::int64_t oldSize = target.size();
+    if (size < 0 || oldSize < 0) {
+        *readErr = size < 0 ? source.lastError() : target.lastError();
+        return false;
+    }
+    if (size > oldSize && !target.reserve(oldSize, size - oldSize)) {
+        *writeErr = target.lastError();
+        return false;
+    }
+    if (!target.seek(0)) {
+        *writeErr = target.lastError();
+        return false;
+    }
+    *touched = true;
+    if (!copyRange(source, 0, target, readErr, writeErr))
+        return false;
+    if (!target.truncate(size) || !target.syncToDisk()) {
+        *writeErr = target.lastError();
+        return false;
+    }
+    return true;
+}
+
+// Finishes an interrupted in-place rewrite of the open file, if there is one.
+// Returns 1 when it did, 0 when there was none, and an errno value (negated)
+// when it failed.
+int finishUnfinished(PosixFile& target, const std::string& realPath)
+{
+    const auto id = target.id();
+    if (!id)
+        return 0;
+    for (const bool beside : {true, false}) {
+        const std::string name = unfinishedName(realPath, *id, beside);
+        PosixFile journal = PosixFile::openRegular(name, PosixFile::Mode::ReadOnly);
+        if (!journal.valid())
+            continue;
+        int readErr = 0;
+        int writeErr = 0;
+        bool touched = false;
+        if (!copyOver(journal, target, &readErr, &writeErr, &touched))
+            return -(writeErr ? writeErr : (readErr ? readErr : EIO));
+        journal.close();
+        removeFile(name);
+        syncFolder(folderOf(name));
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 namespace id3 {
@@ -154,7 +314,7 @@ void TMP3id::Open(const std::string& path, int mode)
 {
     m_fileName = path;
     m_file = std::make_unique<PosixFile>(
-        PosixFile::open(path, mode == 2 ? PosixFile::Mode::ReadWrite : PosixFile::Mode::ReadOnly));
+        PosixFile::openRegular(path, mode == 2 ? PosixFile::Mode::ReadWrite : PosixFile::Mode::ReadOnly));
     m_openError = m_file->valid() ? 0 : m_file->lastError();
     m_haveSavedTime = false;
     if (m_keepDate && m_file->valid()) {
@@ -189,11 +349,34 @@ bool TMP3id::ReadTag()
     return false;
 }
 
+namespace {
+
+// The offset in the last 200 bytes (`tail`) of the ID3v1 record, or -1. The
+// record at exactly 128 bytes before the end wins; otherwise the first "TAG"
+// whose whole record fits before the end. The "TAG" of an APEv2 footer or
+// header ("APETAGEX") is never a record.
+int findId3v1Record(const unsigned char* tail)
+{
+    const auto isRecord = [tail](std::size_t p) {
+        const bool ape = p >= 5 && std::memcmp(tail + p - 5, "APETAGEX", 8) == 0;
+        return std::memcmp(tail + p, "TAG", 3) == 0 && !ape;
+    };
+    constexpr std::size_t last = kV1SearchBytes - kV1RecordBytes;
+    if (isRecord(last))
+        return static_cast<int>(last);
+    for (std::size_t p = 0; p < last; ++p)
+        if (isRecord(p))
+            return static_cast<int>(p);
+    return -1;
+}
+
+} // namespace
+
 bool TMP3id::readId3v1()
 {
     const std::int64_t size = IsOpen() ? m_file->size() : -1;
     const std::int64_t start = size - static_cast<std::int64_t>(kV1SearchBytes);
-    m_tagPosition = static_cast<std::int32_t>(start);
+    m_tagPosition = start;
 
     unsigned char buffer[kV1Buffer] = {};
     std::size_t got = 0;
@@ -202,16 +385,13 @@ bool TMP3id::readId3v1()
         m_fields.track = std::string(1, '\0');
         return false;
     }
-    const unsigned char* found = nullptr;
-    for (std::size_t p = 0; p + 3 <= kV1SearchBytes && !found; ++p)
-        if (std::memcmp(buffer + p, "TAG", 3) == 0)
-            found = buffer + p;
-    if (!found) {
+    const int p = findId3v1Record(buffer);
+    if (p < 0) {
         m_fields.track = std::string(1, '\0');
         return false;
     }
-    const std::size_t p = static_cast<std::size_t>(found - buffer);
-    m_tagPosition = static_cast<std::int32_t>(start + static_cast<std::int64_t>(p) + 3);
+    const unsigned char* found = buffer + p;
+    m_tagPosition = start + p + 3;
     const auto field = [&](std::size_t offset, std::size_t n) {
         return std::string(reinterpret_cast<const char*>(found + offset), n);
     };
@@ -305,7 +485,7 @@ void TMP3id::fail(const std::string& what, int err) const
 
 void TMP3id::WriteTag(bool hasTag, const std::string& title, const std::string& artist,
                       const std::string& album, const std::string& year, const std::string& comment,
-                      const std::string& track, const std::string& genre, std::int32_t tagPosition)
+                      const std::string& track, const std::string& genre, std::int64_t tagPosition)
 {
     int trackNumber = 0;
     if (!parseTrack(track, &trackNumber))
@@ -313,12 +493,13 @@ void TMP3id::WriteTag(bool hasTag, const std::string& title, const std::string& 
     // A file that could not be opened is not written.
     if (!IsOpen())
         return;
+    finishInterrupted();
     const bool positioned = m_file->seek(tagPosition);
     const Fields f{title, artist, album, year, comment, track, genre};
     if (m_view == TTagView::ID3v1) {
         // The record is updated where it was found; if the file no longer
-        // has "TAG" there (it changed since it was read, or the position
-        // did not fit), writing would overwrite audio.
+        // has "TAG" there (it changed since it was read), writing would
+        // overwrite audio.
         if (hasTag && !(positioned && tagBytesBefore(tagPosition)))
             fail("no ID3v1 tag at the position read before", 0);
         m_file->seek(tagPosition);
@@ -326,6 +507,30 @@ void TMP3id::WriteTag(bool hasTag, const std::string& title, const std::string& 
     }
     else if (m_view == TTagView::ID3v2)
         writeId3v2(f);
+}
+
+bool TMP3id::FinishInterruptedWrite(const std::string& path)
+{
+    TMP3id tag(TTagView::None, false);
+    tag.Open(path, 2);
+    if (!tag.IsOpen())
+        return false;
+    tag.finishInterrupted();
+    tag.Close();
+    return tag.m_finishedInterrupted;
+}
+
+void TMP3id::finishInterrupted()
+{
+    m_finishedInterrupted = false;
+    int err = 0;
+    const auto real = resolvedPath(m_fileName, &err);
+    if (!real)
+        return;
+    const int result = finishUnfinished(*m_file, *real);
+    if (result < 0)
+        fail("cannot finish the interrupted write of this file", -result);
+    m_finishedInterrupted = result == 1;
 }
 
 bool TMP3id::tagBytesBefore(std::int64_t position)
@@ -345,8 +550,10 @@ void TMP3id::writeId3v1(bool hasTag, const Fields& f)
         return s;
     };
     std::string record;
+    const std::int64_t oldSize = m_file->size();
+    const std::int64_t at = hasTag ? m_file->position() : oldSize;
     if (!hasTag) {
-        if (!m_file->seekToEnd())
+        if (oldSize < 0 || !m_file->seekToEnd())
             fail("cannot append the ID3v1 tag", m_file->lastError());
         record = "TAG";
     }
@@ -364,8 +571,45 @@ void TMP3id::writeId3v1(bool hasTag, const Fields& f)
         record += static_cast<char>(trackNumber);
     }
     record += static_cast<char>(genreNumber(f.genre, 0));
-    if (!m_file->write(record.data(), record.size()))
-        fail("cannot write the ID3v1 tag", m_file->lastError());
+
+    // The bytes being replaced, so that a write cut short (a full disk, an
+    // I/O error) can be undone instead of leaving half a record.
+    std::string previous(record.size(), '\0');
+    std::size_t got = 0;
+    if (hasTag && (at < 0 || !m_file->readAt(at, previous.data(), previous.size(), &got)))
+        fail("cannot read the ID3v1 tag", m_file->lastError());
+    previous.resize(got);
+    if (!m_file->seek(at) || !m_file->write(record.data(), record.size())) {
+        const int err = m_file->lastError();
+        if (hasTag)
+            m_file->writeAt(at, previous.data(), previous.size());
+        else
+            m_file->truncate(oldSize);
+        fail(hasTag ? "cannot write the ID3v1 tag" : "cannot append the ID3v1 tag", err);
+    }
+}
+
+// Where the old tag ends for a rewrite: the declared end when it is
+// plausible, otherwise where the audio the player would find begins. A size
+// field beyond the file, with a high bit set, or pointing at something that
+// is not audio while audio starts earlier, would cut audio off. -1 when no
+// audio can be found after a size field that cannot be trusted.
+std::int64_t TMP3id::oldTagEndForRewrite(const unsigned char* head, std::size_t got, std::int64_t fileSize)
+{
+    if (got < 3 || std::memcmp(head, "ID3", 3) != 0)
+        return 0;
+    std::int64_t declared = (got == 10 ? bytes::syncSafe28(head + 6) : 0) + 10;
+    if (got == 10 && head[3] == 4 && (head[5] & 0x10))
+        declared += 10;
+    const bool trusted = got == 10 && bytes::isSyncSafe(head + 6) && declared <= fileSize;
+    if (trusted && (declared == fileSize || confirmedFrameAt(*m_file, declared, fileSize)))
+        return declared;
+    const std::int64_t audio = firstConfirmedFrame(*m_file, std::min<std::int64_t>(got, 10), fileSize);
+    if (!trusted)
+        return audio;
+    // Nothing that looks like audio at the declared end: keep every byte
+    // from the earlier of the two, so nothing the player might play is lost.
+    return audio < 0 ? declared : std::min(audio, declared);
 }
 
 void TMP3id::writeId3v2(const Fields& f)
@@ -377,15 +621,13 @@ void TMP3id::writeId3v2(const Fields& f)
     std::size_t got = 0;
     m_file->readAt(0, head, sizeof head, &got);
     const std::int64_t fileSize = m_file->size();
-    std::int64_t oldTagEnd = 0;
-    bool cleanVersion3 = false;
-    if (got >= 3 && std::memcmp(head, "ID3", 3) == 0) {
-        oldTagEnd = (got == 10 ? bytes::syncSafe28(head + 6) : 0) + 10;
-        const bool footer = head[3] == 4 && (head[5] & 0x10);
-        if (footer)
-            oldTagEnd += 10;
-        cleanVersion3 = got == 10 && head[3] == 3 && head[5] == 0;
-    }
+    if (fileSize < 0)
+        fail("cannot read the file", m_file->lastError());
+    const std::int64_t oldTagEnd = oldTagEndForRewrite(head, got, fileSize);
+    if (oldTagEnd < 0)
+        fail("the ID3v2 tag's size is wrong and no audio follows it; the file is left as it was", 0);
+    const bool cleanVersion3 = got == 10 && std::memcmp(head, "ID3", 3) == 0 && head[3] == 3 && head[5] == 0 &&
+                               bytes::isSyncSafe(head + 6) && oldTagEnd == bytes::syncSafe28(head + 6) + 10;
 
     if (cleanVersion3 && frames + 10 <= oldTagEnd && oldTagEnd <= fileSize) {
         // In place: frames and padding fill the old tag exactly; the header
@@ -404,40 +646,109 @@ void TMP3id::writeId3v2(const Fields& f)
     if (size >= (1u << 28))
         fail("the tag is too large", 0);
     bytes::putSyncSafe28(tag.data() + 6, static_cast<std::uint32_t>(size));
-    rewriteWithTag(tag, std::min(oldTagEnd, std::max<std::int64_t>(fileSize, 0)));
+    rewriteWithTag(tag, oldTagEnd);
 }
 
-// Writes the new tag and the file's audio from `oldTagEnd` on into a
-// temporary file beside it, then puts that file in the original's place with
-// one rename. Until the rename the original is untouched.
-void TMP3id::rewriteWithTag(const std::string& tag, std::int64_t oldTagEnd)
+void TMP3id::writeNewContent(PosixFile& out, const std::string& tag, std::int64_t oldTagEnd)
 {
-    TempFileBeside temp(m_fileName);
-    if (!temp.valid())
-        fail("cannot create a temporary file", temp.error());
-    PosixFile& out = temp.file();
     if (!out.write(tag.data(), tag.size()))
         fail("cannot write the new file", out.lastError());
+    int readErr = 0;
+    int writeErr = 0;
+    if (!copyRange(*m_file, oldTagEnd, out, &readErr, &writeErr))
+        fail(readErr ? "cannot read the file" : "cannot write the new file", readErr ? readErr : writeErr);
+}
 
-    std::vector<char> buffer(kCopyBuffer);
-    if (!m_file->seek(oldTagEnd))
-        fail("cannot read the file", m_file->lastError());
-    while (true) {
-        const std::size_t got = m_file->read(buffer.data(), buffer.size());
-        if (m_file->lastError() != 0)
-            fail("cannot read the file", m_file->lastError());
-        if (got == 0)
-            break;
-        if (!out.write(buffer.data(), got))
-            fail("cannot write the new file", out.lastError());
+// Rewrites the file as the new tag followed by its audio from `oldTagEnd` on,
+// keeping its identity (the names it has, owner, group, mode, extended
+// attributes and ACLs).
+void TMP3id::rewriteWithTag(const std::string& tag, std::int64_t oldTagEnd)
+{
+    int err = 0;
+    const auto real = resolvedPath(m_fileName, &err);
+    if (!real)
+        fail("cannot find the file", err);
+    const auto id = m_file->id();
+    if (!id || fileIdOf(*real) != id)
+        fail("the file was replaced while it was being written", 0);
+    if (m_file->linkCount() == 1 && rewriteByRename(*real, tag, oldTagEnd))
+        return;
+    rewriteInPlace(*real, tag, oldTagEnd);
+}
+
+// The usual way: a temporary file beside the target that replaces it with
+// one rename; until the rename the original is untouched. Returns false
+// (having changed nothing) when a rename could not keep the identity: the
+// folder does not let us create a file, or the owner or an extended
+// attribute cannot be given to a new file.
+bool TMP3id::rewriteByRename(const std::string& realPath, const std::string& tag, std::int64_t oldTagEnd)
+{
+    TempFileBeside temp(realPath);
+    if (!temp.valid()) {
+        if (temp.error() == EACCES || temp.error() == EPERM)
+            return false;
+        fail("cannot create a temporary file", temp.error());
     }
+    PosixFile& out = temp.file();
+    if (m_file->copyOwnerTo(out) != 0 || m_file->copyExtendedAttributesTo(out) != 0)
+        return false;
+    writeNewContent(out, tag, oldTagEnd);
     if (const auto mode = m_file->permissions())
         out.setPermissions(*mode);
     if (m_keepDate && m_haveSavedTime)
         out.setModificationTime(m_savedTime);
-    if (!temp.commitTo(m_fileName))
+    if (!temp.commitTo(realPath))
         fail("cannot replace the file", temp.error());
     m_file->close();
+    return true;
+}
+
+// The careful way where a rename cannot keep the identity: the complete new
+// content is first made durable under a name that tells which file it
+// belongs to, then copied over the file itself, and only then removed. A
+// copy cut short is finished by the next write (finishInterrupted).
+void TMP3id::rewriteInPlace(const std::string& realPath, const std::string& tag, std::int64_t oldTagEnd)
+{
+    const auto id = m_file->id();
+    if (!id)
+        fail("cannot read the file", m_file->lastError());
+    const bool beside = folderIsWritable(folderOf(realPath));
+    const std::string journalPath = unfinishedName(realPath, *id, beside);
+    if (!beside) {
+        const std::string folder = folderOf(journalPath);
+        if (const int folderErr = makeFolders(folder.substr(0, folder.size() - 1)))
+            fail("cannot create the folder " + folder, folderErr);
+    }
+    {
+        TempFileBeside temp(journalPath);
+        if (!temp.valid())
+            fail("cannot create a temporary file", temp.error());
+        writeNewContent(temp.file(), tag, oldTagEnd);
+        if (!temp.commitTo(journalPath))
+            fail("cannot write the new file", temp.error());
+    }
+    PosixFile journal = PosixFile::openRegular(journalPath, PosixFile::Mode::ReadOnly);
+    int readErr = 0;
+    int writeErr = 0;
+    bool touched = false;
+    if (!journal.valid() || !copyOver(journal, *m_file, &readErr, &writeErr, &touched)) {
+        const int copyErr = !journal.valid() ? journal.lastError() : (writeErr ? writeErr : readErr);
+        if (!touched) {
+            // Nothing was written yet (the room could not be reserved).
+            journal.close();
+            removeFile(journalPath);
+            fail("cannot write the file", copyErr);
+        }
+        // The complete content stays, and the next write finishes the copy.
+        fail("cannot write the file; the next write of it finishes the copy", copyErr);
+    }
+    journal.close();
+    removeFile(journalPath);
+    syncFolder(folderOf(journalPath));
+    if (m_keepDate && m_haveSavedTime)
+        m_file->setModificationTime(m_savedTime);
+    if (!m_file->close())
+        fail("cannot write the file", m_file->lastError());
 }
 
 } // namespace morvik

@@ -63,16 +63,33 @@ public:
     std::string Comment() const;
     std::string Track() const;
     std::string Genre() const;
-    std::int32_t TagPosition() const { return m_tagPosition; }
+    // 64-bit: files over 4 GiB keep their record's true offset.
+    std::int64_t TagPosition() const { return m_tagPosition; }
     const std::string& FileName() const { return m_fileName; }
 
     // Writes the tag of the view. Raises TTagWriteError (naming the file)
-    // for a track text that is not 0-255 before anything is written, and for
-    // a write that failed; the file is then as it was.
+    // for a track text that is not 0-255 before anything is written, for a
+    // file whose audio cannot be found, and for a write that failed; the file
+    // is then as it was.
+    //
+    // A rewrite keeps the file's identity: a symbolic link stays a link to
+    // the rewritten target, and owner, group, mode, extended attributes and
+    // ACLs stay. Where one rename cannot keep them (several hard links, an
+    // owner the process cannot give, a folder it may not create files in),
+    // the new content is first made durable in a named temporary file, then
+    // copied over the file itself. Such a copy cut short (a crash, SIGKILL) is
+    // finished by the next write of the file before anything else.
     void WriteTag(bool hasTag, const std::string& title, const std::string& artist,
                   const std::string& album, const std::string& year,
                   const std::string& comment, const std::string& track,
-                  const std::string& genre, std::int32_t tagPosition);
+                  const std::string& genre, std::int64_t tagPosition);
+
+    // Whether the last WriteTag first finished an interrupted in-place
+    // rewrite of this file.
+    bool FinishedInterruptedWrite() const { return m_finishedInterrupted; }
+    // Finishes an interrupted in-place rewrite of `path`, if there is one;
+    // returns true when it did. Raises TTagWriteError when it could not.
+    static bool FinishInterruptedWrite(const std::string& path);
 
 private:
     struct Fields {
@@ -84,16 +101,22 @@ private:
     bool tagBytesBefore(std::int64_t position);
     void writeId3v1(bool hasTag, const Fields& f);
     void writeId3v2(const Fields& f);
+    std::int64_t oldTagEndForRewrite(const unsigned char* head, std::size_t got, std::int64_t fileSize);
     void rewriteWithTag(const std::string& tag, std::int64_t oldTagEnd);
+    void writeNewContent(PosixFile& out, const std::string& tag, std::int64_t oldTagEnd);
+    bool rewriteByRename(const std::string& realPath, const std::string& tag, std::int64_t oldTagEnd);
+    void rewriteInPlace(const std::string& realPath, const std::string& tag, std::int64_t oldTagEnd);
+    void finishInterrupted();
     [[noreturn]] void fail(const std::string& what, int err) const;
 
     TTagView m_view;
     bool m_keepDate;
     std::string m_fileName;
     Fields m_fields;
-    std::int32_t m_tagPosition = 0;
+    std::int64_t m_tagPosition = 0;
     std::unique_ptr<PosixFile> m_file;
     int m_openError = 0;
+    bool m_finishedInterrupted = false;
     bool m_haveSavedTime = false;
     timespec m_savedTime{};
 };

@@ -1,12 +1,19 @@
 #include "platform/posixfile.h"
 
+#include "platform/signals.h"
+
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace morvik {
 
@@ -35,11 +42,27 @@ PosixFile& PosixFile::operator=(PosixFile&& other) noexcept
 
 PosixFile::~PosixFile() { close(); }
 
-PosixFile PosixFile::open(const std::string& path, Mode mode)
+PosixFile PosixFile::open(const std::string& path, Mode mode) { return openChecked(path, mode, true); }
+
+PosixFile PosixFile::openRegular(const std::string& path, Mode mode) { return openChecked(path, mode, false); }
+
+PosixFile PosixFile::openChecked(const std::string& path, Mode mode, bool pipesToo)
 {
-    const int flags = (mode == Mode::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    // O_NONBLOCK: opening a FIFO without a writer would wait forever. It is
+    // cleared once the file is open, so reads of a pipe wait for data.
+    const int flags = (mode == Mode::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     const int fd = ::open(path.c_str(), flags);
-    return PosixFile(fd, fd < 0 ? errno : 0);
+    if (fd < 0)
+        return PosixFile(-1, errno);
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || (pipesToo && S_ISFIFO(st.st_mode)));
+    if (!ok) {
+        const bool folder = S_ISDIR(st.st_mode);
+        ::close(fd);
+        return PosixFile(-1, folder ? EISDIR : kNotARegularFile);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return PosixFile(fd, 0);
 }
 
 PosixFile PosixFile::create(const std::string& path, unsigned permissions)
@@ -176,6 +199,109 @@ bool PosixFile::syncToDisk()
     return true;
 }
 
+bool PosixFile::truncate(std::int64_t length)
+{
+    while (m_fd >= 0 && ::ftruncate(m_fd, length) != 0) {
+        if (errno != EINTR) {
+            m_error = errno;
+            return false;
+        }
+    }
+    if (m_fd < 0)
+        m_error = EBADF;
+    return m_fd >= 0;
+}
+
+bool PosixFile::reserve(std::int64_t offset, std::int64_t length)
+{
+    if (length <= 0)
+        return true;
+    if (m_fd < 0) {
+        m_error = EBADF;
+        return false;
+    }
+    if (::fallocate(m_fd, 0, offset, length) == 0)
+        return true;
+    const int err = errno;
+    if (err == EOPNOTSUPP || err == ENOSYS)
+        return true;
+    m_error = err;
+    return false;
+}
+
+namespace {
+
+std::optional<FileId> idOf(int dirFd, const char* path, int flags)
+{
+    struct statx sx {};
+    if (::statx(dirFd, path, flags, STATX_INO | STATX_BTIME, &sx) != 0)
+        return std::nullopt;
+    FileId id;
+    id.device = (std::uint64_t{sx.stx_dev_major} << 32) | sx.stx_dev_minor;
+    id.inode = sx.stx_ino;
+    if (sx.stx_mask & STATX_BTIME) {
+        id.birthSeconds = sx.stx_btime.tv_sec;
+        id.birthNanoseconds = sx.stx_btime.tv_nsec;
+    }
+    return id;
+}
+
+} // namespace
+
+std::optional<FileId> PosixFile::id()
+{
+    if (m_fd < 0)
+        return std::nullopt;
+    return idOf(m_fd, "", AT_EMPTY_PATH);
+}
+
+std::uint64_t PosixFile::linkCount()
+{
+    struct stat st;
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
+        return 0;
+    return static_cast<std::uint64_t>(st.st_nlink);
+}
+
+int PosixFile::copyOwnerTo(PosixFile& to)
+{
+    struct stat mine, theirs;
+    if (m_fd < 0 || to.m_fd < 0)
+        return EBADF;
+    if (::fstat(m_fd, &mine) != 0 || ::fstat(to.m_fd, &theirs) != 0)
+        return errno;
+    if (mine.st_uid == theirs.st_uid && mine.st_gid == theirs.st_gid)
+        return 0;
+    return ::fchown(to.m_fd, mine.st_uid, mine.st_gid) == 0 ? 0 : errno;
+}
+
+int PosixFile::copyExtendedAttributesTo(PosixFile& to)
+{
+    if (m_fd < 0 || to.m_fd < 0)
+        return EBADF;
+    const ssize_t listSize = ::flistxattr(m_fd, nullptr, 0);
+    if (listSize < 0)
+        return (errno == ENOTSUP || errno == ENOSYS) ? 0 : errno;
+    std::vector<char> names(static_cast<std::size_t>(listSize) + 1);
+    const ssize_t got = ::flistxattr(m_fd, names.data(), names.size());
+    if (got < 0)
+        return errno;
+    std::vector<char> value;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(got); at += std::strlen(names.data() + at) + 1) {
+        const char* name = names.data() + at;
+        const ssize_t n = ::fgetxattr(m_fd, name, nullptr, 0);
+        if (n < 0)
+            return errno;
+        value.resize(static_cast<std::size_t>(n) + 1);
+        const ssize_t read = ::fgetxattr(m_fd, name, value.data(), value.size());
+        if (read < 0)
+            return errno;
+        if (::fsetxattr(to.m_fd, name, value.data(), static_cast<std::size_t>(read), 0) != 0)
+            return errno;
+    }
+    return 0;
+}
+
 bool PosixFile::close()
 {
     if (m_fd < 0)
@@ -194,24 +320,73 @@ std::string folderOf(const std::string& path)
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
+namespace {
+
+std::string uniqueName(const std::string& folder)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    std::string name = folder + ".morvik-";
+    for (int i = 0; i < 10; ++i)
+        name += letters[random() % (sizeof letters - 1)];
+    return name;
+}
+
+} // namespace
+
 TempFileBeside::TempFileBeside(const std::string& target)
 {
-    std::string pattern = folderOf(target) + ".morvik-XXXXXX";
+    const std::string folder = folderOf(target);
+    const int unnamed = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (unnamed >= 0) {
+        m_path = uniqueName(folder);
+        m_file = PosixFile::adopt(unnamed);
+        return;
+    }
+    // File systems without O_TMPFILE: a named file, removed on the way out.
+    std::string pattern = folder + ".morvik-XXXXXX";
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) {
         m_error = errno;
         return;
     }
     m_path = pattern;
+    m_named = true;
+    removeOnSignal(m_path);
     m_file = PosixFile::adopt(fd);
 }
 
 TempFileBeside::~TempFileBeside()
 {
-    if (!m_committed && !m_path.empty()) {
+    if (!m_committed && m_named) {
         m_file.close();
         ::unlink(m_path.c_str());
+        clearRemoveOnSignal();
     }
+}
+
+// Links the unnamed file into its folder under m_path, just before the
+// rename, so that a complete file is all that can ever appear.
+bool TempFileBeside::giveName()
+{
+    if (m_named)
+        return true;
+    const std::string self = "/proc/self/fd/" + std::to_string(m_file.descriptor());
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        removeOnSignal(m_path);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            m_named = true;
+            return true;
+        }
+        clearRemoveOnSignal();
+        if (errno != EEXIST) {
+            m_error = errno;
+            return false;
+        }
+        m_path = uniqueName(folderOf(m_path));
+    }
+    m_error = EEXIST;
+    return false;
 }
 
 bool TempFileBeside::commitTo(const std::string& target)
@@ -220,16 +395,75 @@ bool TempFileBeside::commitTo(const std::string& target)
         m_error = EBADF;
         return false;
     }
-    if (!m_file.syncToDisk() || !m_file.close()) {
+    if (!m_file.syncToDisk()) {
         m_error = m_file.lastError();
         return false;
     }
+    // The name is given just before the rename and the descriptor closed
+    // only after it, so that the named moment is as short as it can be:
+    // only a SIGKILL between the two calls can leave the file behind.
+    if (!giveName())
+        return false;
     if (::rename(m_path.c_str(), target.c_str()) != 0) {
         m_error = errno;
         return false;
     }
     m_committed = true;
+    clearRemoveOnSignal();
+    // The data was flushed by the fsync above; the file is in place.
+    m_file.close();
+    syncFolder(folderOf(target));
     return true;
+}
+
+int syncFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int err = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    // Some file systems cannot flush a folder; the rename stands regardless.
+    return err == EINVAL ? 0 : err;
+}
+
+std::optional<std::string> resolvedPath(const std::string& path, int* err)
+{
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) {
+        if (err)
+            *err = errno;
+        return std::nullopt;
+    }
+    std::string out(resolved);
+    std::free(resolved);
+    return out;
+}
+
+std::optional<FileId> fileIdOf(const std::string& path)
+{
+    return idOf(AT_FDCWD, path.c_str(), 0);
+}
+
+int removeFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0 ? 0 : errno;
+}
+
+int makeFolders(const std::string& path)
+{
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (!part.empty() && ::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+            return errno;
+        if (slash == std::string::npos)
+            return 0;
+    }
+}
+
+bool folderIsWritable(const std::string& folder)
+{
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
 int renameNoReplace(const std::string& from, const std::string& to)

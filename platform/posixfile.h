@@ -3,6 +3,7 @@
 // is kept, and a rename that never replaces an existing file.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -11,8 +12,23 @@
 
 namespace morvik {
 
+// The errno PosixFile gives for a path that is neither a regular file nor a
+// pipe (a device, a socket): reading one could never end (/dev/zero).
+constexpr int kNotARegularFile = ENODEV;
+
 // The system's text for an errno value ("No space left on device").
 std::string systemErrorText(int err);
+
+// Which file a descriptor or path is: equal for two names of one file.
+// The birth time, where the file system keeps one, tells a file from a later
+// one that got the same inode number.
+struct FileId {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t birthSeconds = 0;
+    std::uint32_t birthNanoseconds = 0;
+    bool operator==(const FileId&) const = default;
+};
 
 class PosixFile {
 public:
@@ -25,9 +41,13 @@ public:
     PosixFile& operator=(PosixFile&& other) noexcept;
     ~PosixFile();
 
-    // Opens an existing file. Never throws: on failure the result is invalid
-    // and lastError() holds errno.
+    // Opens an existing regular file or a pipe without ever blocking in the
+    // open (a FIFO without a writer then reads as empty); a folder is refused
+    // with EISDIR, a device or socket with kNotARegularFile. Never throws: on
+    // failure the result is invalid and lastError() holds errno.
     static PosixFile open(const std::string& path, Mode mode);
+    // The same for regular files only: what a tag is read from or written to.
+    static PosixFile openRegular(const std::string& path, Mode mode);
     // Creates (or truncates) a file with the given permission bits.
     static PosixFile create(const std::string& path, unsigned permissions = 0644);
     // Adopts a descriptor that is already open.
@@ -56,18 +76,37 @@ public:
     bool setPermissions(unsigned mode);
     std::optional<unsigned> permissions();
     bool syncToDisk();
+    // Cuts or extends the file to `length` bytes.
+    bool truncate(std::int64_t length);
+    // Reserves disk space for the bytes from `offset` on, so that later
+    // writes there cannot run out of room; true where the file system does
+    // not support reservation.
+    bool reserve(std::int64_t offset, std::int64_t length);
+
+    std::optional<FileId> id();
+    std::uint64_t linkCount();                // 0 on failure
+    // Gives `to` this file's owner and group; 0 or errno (EPERM when the
+    // process may not give that owner).
+    int copyOwnerTo(PosixFile& to);
+    // Copies every extended attribute (ACLs included) onto `to`; 0 or errno.
+    int copyExtendedAttributesTo(PosixFile& to);
     // Closes the descriptor; returns false when close() reported an error
     // (a delayed write failure on some file systems).
     bool close();
 
 private:
     explicit PosixFile(int fd, int err) : m_fd(fd), m_error(err) {}
+    static PosixFile openChecked(const std::string& path, Mode mode, bool pipesToo);
     int m_fd = -1;
     int m_error = 0;
 };
 
-// A uniquely named file created beside a given path. The file is removed when
-// the object goes away unless commitTo() moved it over its target.
+// A temporary file created beside a given path. Where the file system allows
+// it the file has no name until commitTo() (O_TMPFILE), so neither SIGKILL nor
+// a power cut can leave it behind; otherwise it has a unique name starting
+// with ".morvik-". A named file is removed when the object goes away unless
+// commitTo() moved it over its target, and also when SIGINT, SIGTERM or
+// SIGHUP end the process while it exists.
 class TempFileBeside {
 public:
     // Creates the file in the folder of `target`. Check valid().
@@ -79,15 +118,19 @@ public:
     bool valid() const { return m_file.valid(); }
     int error() const { return m_error; }
     PosixFile& file() { return m_file; }
+    // The name the file has, or will have for the moment of the commit.
     const std::string& path() const { return m_path; }
     // Flushes, closes and renames the temporary file over `target` in one
-    // step. On failure the temporary file is removed and the target kept.
+    // step, then flushes the folder so that the rename survives a power cut.
+    // On failure the temporary file is removed and the target kept.
     bool commitTo(const std::string& target);
 
 private:
+    bool giveName();
     PosixFile m_file;
     std::string m_path;
     int m_error = 0;
+    bool m_named = false;
     bool m_committed = false;
 };
 
@@ -98,5 +141,25 @@ int renameNoReplace(const std::string& from, const std::string& to);
 // The folder part of a path including its last "/" ("/a/b.mp3" gives "/a/"),
 // or "./" when the path has no "/".
 std::string folderOf(const std::string& path);
+
+// Flushes a folder's entries (a rename or a removal in it) to the disk.
+// Returns 0 or errno.
+int syncFolder(const std::string& folder);
+
+// The path with every symbolic link resolved, or nullopt (errno in *err).
+std::optional<std::string> resolvedPath(const std::string& path, int* err = nullptr);
+
+// The identity of the file a path names now (following links).
+std::optional<FileId> fileIdOf(const std::string& path);
+
+// Removes a file's name; 0 or errno.
+int removeFile(const std::string& path);
+
+// Creates a folder and the folders above it that are missing (0755); 0 or
+// errno.
+int makeFolders(const std::string& path);
+
+// Whether the process may create files in a folder.
+bool folderIsWritable(const std::string& folder);
 
 } // namespace morvik

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -126,30 +125,38 @@ std::int32_t leadingInteger(const std::string& text)
     return static_cast<std::int32_t>(value);
 }
 
-bool makeFolders(const std::string& path)
-{
-    for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
-        const std::string part = path.substr(0, slash);
-        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-        if (slash == std::string::npos)
-            return true;
-    }
-}
-
 } // namespace
 
 TProfileFile::TProfileFile(std::string path) : m_path(std::move(path)) {}
 
-std::vector<std::string> TProfileFile::readLines() const
+// The file's lines; an empty list when it does not exist, nullopt when it
+// exists but could not be read whole (no permission, an I/O error).
+std::optional<std::vector<std::string>> TProfileFile::readLines() const
 {
     std::vector<std::string> lines;
-    std::ifstream in(m_path, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
+    PosixFile file = PosixFile::openRegular(m_path, PosixFile::Mode::ReadOnly);
+    if (!file.valid())
+        return file.lastError() == ENOENT ? std::optional(lines) : std::nullopt;
+    std::string text;
+    char buffer[8192];
+    while (true) {
+        const std::size_t got = file.read(buffer, sizeof buffer);
+        if (file.lastError() != 0)
+            return std::nullopt;
+        if (got == 0)
+            break;
+        text.append(buffer, got);
+    }
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        std::size_t end = text.find('\n', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(begin, end - begin);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        lines.push_back(line);
+        lines.push_back(std::move(line));
+        begin = end + 1;
     }
     return lines;
 }
@@ -157,7 +164,7 @@ std::vector<std::string> TProfileFile::readLines() const
 std::string TProfileFile::ReadString(const std::string& section, const std::string& key,
                                      const std::string& fallback) const
 {
-    const std::vector<std::string> lines = readLines();
+    const std::vector<std::string> lines = readLines().value_or(std::vector<std::string>{});
     const std::size_t at = findKey(lines, findSection(lines, section), key);
     if (at == std::string::npos)
         return fallback;
@@ -167,7 +174,7 @@ std::string TProfileFile::ReadString(const std::string& section, const std::stri
 std::int32_t TProfileFile::ReadInteger(const std::string& section, const std::string& key,
                                        std::int32_t fallback) const
 {
-    const std::vector<std::string> lines = readLines();
+    const std::vector<std::string> lines = readLines().value_or(std::vector<std::string>{});
     const std::size_t at = findKey(lines, findSection(lines, section), key);
     if (at == std::string::npos)
         return fallback;
@@ -184,7 +191,12 @@ bool TProfileFile::WriteString(const std::string& section, const std::string& ke
     // A line break in a value would start a new line of the file.
     if (value.find_first_of("\r\n") != std::string::npos || key.find_first_of("\r\n=[") != std::string::npos)
         return false;
-    std::vector<std::string> lines = readLines();
+    // A file that could not be read whole is never written over: the new
+    // file would hold only this one key.
+    const auto read = readLines();
+    if (!read)
+        return false;
+    std::vector<std::string> lines = *read;
     const SectionRange range = findSection(lines, section);
     const std::string entry = trimmed(key) + "=" + value;
     const std::size_t at = findKey(lines, range, key);
@@ -207,16 +219,30 @@ bool TProfileFile::WriteString(const std::string& section, const std::string& ke
     for (const std::string& line : lines)
         text += line + "\n";
 
-    const std::string folder = folderOf(m_path);
-    if (folder != "./" && !makeFolders(folder.substr(0, folder.size() - 1)))
+    // A symbolic link is written through to its target, and the link stays.
+    std::string target = m_path;
+    unsigned mode = 0644;
+    struct stat st;
+    if (::stat(m_path.c_str(), &st) == 0) {
+        // A read-only file is the user's wish that it stays as it is.
+        if ((st.st_mode & 0222) == 0)
+            return false;
+        mode = st.st_mode & 07777;
+        const auto real = resolvedPath(m_path);
+        if (!real)
+            return false;
+        target = *real;
+    }
+    const std::string folder = folderOf(target);
+    if (folder != "./" && makeFolders(folder.substr(0, folder.size() - 1)) != 0)
         return false;
-    TempFileBeside temp(m_path);
+    TempFileBeside temp(target);
     if (!temp.valid())
         return false;
-    temp.file().setPermissions(0644);
+    temp.file().setPermissions(mode);
     if (!temp.file().write(text.data(), text.size()))
         return false;
-    return temp.commitTo(m_path);
+    return temp.commitTo(target);
 }
 
 bool TProfileFile::WriteInteger(const std::string& section, const std::string& key, std::int32_t value)

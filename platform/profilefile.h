@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,13 +36,15 @@ public:
     bool ReadBool(const std::string& section, const std::string& key, bool fallback) const;
 
     // Each write returns false when the file could not be replaced; the old
-    // file is then left as it was.
+    // file is then left as it was. A file that exists but cannot be read
+    // whole, or is read-only, is never written. A symbolic link is written
+    // through to its target; the file's mode is kept.
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
     bool WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
     bool WriteBool(const std::string& section, const std::string& key, bool value);
 
 private:
-    std::vector<std::string> readLines() const;
+    std::optional<std::vector<std::string>> readLines() const;
     std::string m_path;
 };
 

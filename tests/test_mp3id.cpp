@@ -162,12 +162,20 @@ TEST(Id3v1Read, PositionsAndFilesWithoutARecord)
 {
     TempDir dir;
     const std::string path = dir.file("a.mp3");
-    // "TAG" in the audio within the last 200 bytes is taken as the record.
+    // The record at exactly 128 bytes before the end wins over a "TAG" in
+    // the audio before it; without one, a "TAG" of the last 200 bytes whose
+    // whole record fits is taken.
     writeFile(path, kAudio + "xxTAGearly" + v1Record("Real", 0x20, 0x20, 1));
     ReadResult r = readTag(path, TTagView::ID3v1);
     EXPECT_TRUE(r.hasTag);
+    EXPECT_EQ(r.position, static_cast<std::int32_t>(kAudio.size() + 10 + 3));
+    EXPECT_EQ(r.title.substr(0, 4), "Real");
+    writeFile(path, kAudio + "xxTAGearly" + v1Record("Real", 0x20, 0x20, 1) + "zz");
+    r = readTag(path, TTagView::ID3v1);
     EXPECT_EQ(r.position, static_cast<std::int32_t>(kAudio.size() + 2 + 3));
     EXPECT_EQ(r.title.substr(0, 5), "early");
+    writeFile(path, kAudio + "xxxxxxxxxx" + v1Record("Real", 0x20, 0x20, 1).substr(0, 100));
+    EXPECT_FALSE(readTag(path, TTagView::ID3v1).hasTag) << "a record that does not fit";
 
     writeFile(path, kAudio);
     r = readTag(path, TTagView::ID3v1);

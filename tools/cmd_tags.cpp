@@ -90,7 +90,7 @@ int cmdRead(const Args& args)
         for (const std::string& field : {tag.Title(), tag.Artist(), tag.Album(), tag.Year(),
                                          tag.Comment(), tag.Track(), tag.Genre()})
             printField(field);
-        std::printf("\t%d\n", static_cast<int>(tag.TagPosition()));
+        std::printf("\t%lld\n", static_cast<long long>(tag.TagPosition()));
     }
     return 0;
 }
@@ -107,6 +107,16 @@ int cmdWrite(const Args& args)
     }
     const auto* a = &args[options.firstOperand];
     const std::string& path = a[0];
+
+    // A rewrite of this file cut short earlier is finished first, so the read
+    // below sees the file as that write left it.
+    try {
+        if (TMP3id::FinishInterruptedWrite(path))
+            std::fprintf(stderr, "morvik-cli: %s: finished an interrupted write of this file\n", path.c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "morvik-cli: %s\n", e.what());
+        return 1;
+    }
 
     // Has-tag and tag position come from a read, as when the folder is listed.
     TMP3id reader(options.view, false);

@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include "platform/signals.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -46,6 +48,7 @@ void printHelp(std::FILE* out)
 
 int main(int argc, char** argv)
 {
+    morvik::ignoreFileSizeSignal();
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         printHelp(stdout);
         return argc < 2 ? 2 : 0;
