@@ -26,7 +26,7 @@ struct TFileList {
     std::uint8_t HasTag = 0;
     std::string Path; // folder + "/" + name, the file system's bytes
     std::array<TTagText, tcCount> Texts; // as last read from or written to the file
-    std::int32_t TagPosition = 0;
+    std::int64_t TagPosition = 0;  // 64-bit: files over 4 GiB keep their true record offset
 };
 
 using TRowTexts = std::array<QString, tcCount>;
