@@ -6,6 +6,7 @@
 #include "platform/profilefile.h"
 #include "platform/signals.h"
 
+#include "filesafetysupport.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,8 @@
 #include <unistd.h>
 
 using namespace testsupport;
+using filesafety::titleOf;
+using filesafety::writeInterrupted;
 
 namespace {
 
@@ -41,37 +44,9 @@ std::string cliRead(const std::string& view, const std::string& path)
     return run(cli() + " read " + view + " " + shellQuote(path)).output;
 }
 
-// The title field of `morvik-cli read`.
-std::string titleOf(const std::string& view, const std::string& path)
-{
-    const std::string line = cliRead(view, path);
-    const auto a = line.find('\t', line.find('\t') + 1);
-    return line.substr(a + 1, line.find('\t', a + 1) - a - 1);
-}
-
 std::string pcmOf(const std::string& path)
 {
     return run(cli() + " decode " + shellQuote(path) + " - 2>/dev/null").output;
-}
-
-// Runs `morvik-cli write --v2 PATH TITLE ...`, sends `sig` after `micros`
-// microseconds, and tells whether the signal ended it.
-bool writeInterrupted(const std::string& path, const std::string& title, int sig, int micros)
-{
-    const std::string binary = cliPath();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devnull, 2);
-        ::execl(binary.c_str(), binary.c_str(), "write", "--v2", path.c_str(), title.c_str(), "a", "l", "y", "c",
-                "1", "Pop", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(micros));
-    ::kill(child, sig);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFSIGNALED(status) && WTERMSIG(status) == sig;
 }
 
 std::string header(const std::string& sizeBytes) { return "ID3" + bytes({3, 0, 0}) + sizeBytes; }

@@ -2,6 +2,7 @@
 // rename path (one name), 25 on the in-place path (two hard links). Every
 // time the file is the old or the new one, or the next write finishes the
 // interrupted copy; no temporary file is ever left.
+#include "filesafetysupport.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -14,35 +15,8 @@
 #include <unistd.h>
 
 using namespace testsupport;
-
-namespace {
-
-bool killedDuringWrite(const std::string& path, const std::string& title, int micros)
-{
-    const std::string binary = cliPath();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devnull, 2);
-        ::execl(binary.c_str(), binary.c_str(), "write", "--v2", path.c_str(), title.c_str(), "a", "l", "y", "c",
-                "1", "Pop", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(micros));
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFSIGNALED(status);
-}
-
-std::string titleOf(const std::string& path)
-{
-    const std::string line = run(shellQuote(cliPath()) + " read --v2 " + shellQuote(path)).output;
-    const auto a = line.find('\t', line.find('\t') + 1);
-    return line.substr(a + 1, line.find('\t', a + 1) - a - 1);
-}
-
-} // namespace
+using filesafety::titleOf;
+using filesafety::writeInterrupted;
 
 TEST(FileSafetySlow, SigkillDuringFiftyRewritesOfAFiftyMegabyteFile)
 {
@@ -66,7 +40,7 @@ TEST(FileSafetySlow, SigkillDuringFiftyRewritesOfAFiftyMegabyteFile)
             seed = seed * 1103515245u + 12345u;
             const std::string title = "R" + std::to_string(round);
             writeFile(path, big);
-            landed += killedDuringWrite(path, title, static_cast<int>((seed >> 16) % 400'000));
+            landed += writeInterrupted(path, title, SIGKILL, static_cast<int>((seed >> 16) % 400'000));
             if (listFolder(dir.path()).size() > names) {
                 ASSERT_TRUE(linked) << "only the in-place path keeps a copy";
                 const CommandResult r = run(cli + " write --v2 " + shellQuote(path) + " " + title + " a l y c 1 Pop 2>&1");
@@ -76,7 +50,7 @@ TEST(FileSafetySlow, SigkillDuringFiftyRewritesOfAFiftyMegabyteFile)
             const std::string data = readFile(path);
             ASSERT_GE(data.size(), big.size());
             EXPECT_EQ(data.compare(data.size() - big.size(), big.size(), big), 0);
-            const std::string read = titleOf(path);
+            const std::string read = titleOf("--v2", path);
             EXPECT_TRUE(read == title || read.empty()) << read;
         }
         EXPECT_GT(landed, 0);
