@@ -35,6 +35,15 @@ const Command kCommands[] = {
              "    else \"default\"), printing status and position; Ctrl+C stops (exit 130)\n"
              "    --cpu: every choice uses the decoder's reference routines for now",
      morvik::cli::cmdPlay},
+    {"pattern", "pattern [--v1|--v2] [--apply] PATTERN FILE...\n"
+                "    the file name the special edit's pattern gives each file (%N serial number\n"
+                "    over the files given, %T title, %A artist, %M album): old name, tab, new\n"
+                "    name; --apply renames, never replacing a file, and names those it could not",
+     morvik::cli::cmdPattern},
+    {"title-from-name", "title-from-name [--v1|--v2] [--apply] FILE...\n"
+                        "    the title each file's name gives (the part before \".mp3\"): name, tab,\n"
+                        "    title; --apply writes the titles, keeping every other field",
+     morvik::cli::cmdTitleFromName},
 };
 
 void printHelp(std::FILE* out)
