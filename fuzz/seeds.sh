@@ -10,6 +10,10 @@ case "$target" in
     { head -c 300 /dev/zero; printf 'TAG'; head -c 122 /dev/zero | tr '\0' 'a'; printf '\x00\x05\x11'; } > "$dir/v1"
     printf 'ID3\x04\x00\x10\x00\x00\x00\x05abcde3DI' > "$dir/v24footer"
     ;;
+  fuzz_specialedit)
+    printf '%%N.[%%M][%%A]%%T\0Song.Mp3\0 Intro \0\x8b\xc8.mp3\0 12\0%%' > "$dir/rows"
+    printf '%%T - %%X%%\0a.mp3.mp3\0\xe6\x9b\xb2\0-7' > "$dir/literal"
+    ;;
   fuzz_mp3info)
     # First byte: bit 0 seekable, bits 1-2 the reader's capacity.
     v1() { printf 'TAG'; head -c 122 /dev/zero | tr '\0' 'a'; printf '\x00\x05\x11'; }
