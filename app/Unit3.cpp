@@ -1,5 +1,7 @@
 #include "app/Unit3.h"
 
+#include "app/dialogframe.h"
+
 #include <QDesktopServices>
 #include <QEvent>
 #include <QGroupBox>
@@ -62,11 +64,8 @@ QLabel* linkLabel(const QString& text, const QString& hint, QWidget* parent, con
 
 Tversion::Tversion(QWidget* parent) : QDialog(parent)
 {
-    setModal(true);
-    setWindowTitle(QStringLiteral("バージョン情報"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
-    setFixedSize(305, 155);
+    // Centred on the main window, Qt's place for a dialog with a parent.
+    morvik::setUpFixedDialog(*this, QStringLiteral("バージョン情報"), QSize(305, 155));
 
     GroupBox1 = new QGroupBox(this);
     GroupBox1->setGeometry(8, 4, 289, 108);

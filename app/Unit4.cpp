@@ -1,20 +1,16 @@
 #include "app/Unit4.h"
 
-#include <QGuiApplication>
+#include "app/dialogframe.h"
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <limits>
 
 TForm4::TForm4(QWidget* parent) : QDialog(parent)
 {
-    setModal(true);
-    setWindowTitle(QStringLiteral("特殊編集"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
-    setFixedSize(397, 256);
+    morvik::setUpFixedDialog(*this, QStringLiteral("特殊編集"), QSize(397, 256));
 
     RB1 = new QRadioButton(QStringLiteral("ファイル名から曲名を作成"), this);
     RB1->setGeometry(16, 12, 360, 20);
@@ -47,9 +43,7 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent)
     connect(Button1, &QPushButton::clicked, this, &TForm4::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm4::Button2Click);
 
-    // Centred on the screen rather than on the main window.
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    morvik::centreOnScreen(*this);
 }
 
 void TForm4::Prepare(int mode, const QString& pattern)

@@ -1,17 +1,13 @@
 #include "app/Unit5.h"
 
+#include "app/dialogframe.h"
+
 #include <QCheckBox>
-#include <QGuiApplication>
 #include <QPushButton>
-#include <QScreen>
 
 TForm5::TForm5(QWidget* parent) : QDialog(parent)
 {
-    setModal(true);
-    setWindowTitle(QStringLiteral("オプション"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
-    setFixedSize(338, 118);
+    morvik::setUpFixedDialog(*this, QStringLiteral("オプション"), QSize(338, 118));
 
     cb2 = new QCheckBox(QStringLiteral("常にセルの幅を自動調整"), this);
     cb2->setGeometry(16, 10, 310, 20);
@@ -24,9 +20,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
     Button1->setDefault(true);
     connect(Button1, &QPushButton::clicked, this, &TForm5::Button1Click);
 
-    // Centred on the desktop.
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    morvik::centreOnScreen(*this);
 }
 
 void TForm5::Button1Click() { accept(); }
