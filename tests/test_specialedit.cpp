@@ -222,10 +222,12 @@ TEST_F(SpecialEditCli, PatternRefusesNamesThatLeaveTheFolder)
 {
     mp3("a.mp3", "x/../../y", "Ar", "Al");
     mp3("b.mp3", "", "Ar", "Al");
-    // "%T" of an empty title is ".mp3", a usable name.
-    const auto applied = inDir(cli() + " pattern --apply %T a.mp3 b.mp3");
+    run("mkdir " + shellQuote(dir.file("folder")));
+    // "%T" of an empty title is ".mp3", a usable name; a folder is never
+    // renamed.
+    const auto applied = inDir(cli() + " pattern --apply %T a.mp3 folder b.mp3");
     EXPECT_EQ(applied.status, 1);
-    EXPECT_EQ(listFolder(dir.path()), (std::vector<std::string>{".mp3", "a.mp3"}));
+    EXPECT_EQ(listFolder(dir.path()), (std::vector<std::string>{".mp3", "a.mp3", "folder"}));
 }
 
 TEST_F(SpecialEditCli, PatternShowsShiftJisTagsAsText)

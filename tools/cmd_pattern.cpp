@@ -128,7 +128,12 @@ int cmdPattern(const Args& args)
         printPair(path, name);
         if (!options.apply)
             continue;
-        if (const int error = names::renameInFolder(path, name)) {
+        // Only files are renamed: a folder or a device named by mistake is
+        // left alone.
+        if (!PosixFile::openRegular(path, PosixFile::Mode::ReadOnly).valid()) {
+            fail(path, "not renamed: not a regular file");
+            status = 1;
+        } else if (const int error = names::renameInFolder(path, name)) {
             fail(path, "not renamed to '" + escapeBytes(name) + "': " + systemErrorText(error));
             status = 1;
         }
