@@ -37,12 +37,8 @@ cat > "$work/drive.sh" <<'DRIVE'
 #!/usr/bin/env bash
 set -euo pipefail
 work=$1
+source "$2"
 size() { stat -c %s "$work/tap.raw"; }
-fail() {
-  echo "$1" >&2
-  cat "$work/morvik.log" >&2
-  exit 1
-}
 
 # The reader holds the FIFO open for writing too, so it sees no end of file
 # between the plays.
@@ -52,25 +48,8 @@ HOME="$work/home" MORVIK_ALSA_DEVICE=morviktap "$work/app/morvik" > "$work/morvi
 pid=$!
 trap 'kill "$pid" "$reader" 2>/dev/null || true; wait "$pid" "$reader" 2>/dev/null || true' EXIT
 
-window=""
-for _ in $(seq 1 100); do
-  window=$(xdotool search --onlyvisible --name "Morvik」 ver2" 2>/dev/null | head -n 1 || true)
-  [ -n "$window" ] && break
-  sleep 0.1
-done
-[ -n "$window" ] || fail "the editor window did not appear"
-xdotool windowfocus --sync "$window" || true
-# The grid has the focus on the first file's name once the load is done.
-loaded=""
-for _ in $(seq 1 300); do
-  xdotool key ctrl+c
-  if [ "$(timeout 5 xclip -o -selection clipboard 2>/dev/null || true)" = "a.mp3" ]; then
-    loaded=1
-    break
-  fi
-  sleep 0.1
-done
-[ -n "$loaded" ] || fail "the folder load did not finish"
+wait_for_window
+wait_for_load a.mp3
 
 # The second row, played from the menu: exactly its decoded sound.
 xdotool key --delay 50 Down
@@ -114,4 +93,4 @@ CHECK
 DRIVE
 chmod +x "$work/drive.sh"
 
-xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work"
+xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work" "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"
