@@ -1,7 +1,8 @@
 // The main window: folder tree, tag grid, menus, toolbar and status bar, the
 // settings file and the handlers of its commands. The logic of each family
 // of commands lives beside it (filerecords for the folder load, applyedits
-// for the apply); the handlers read the grid, call it and write the grid.
+// for the apply, playback for next, previous and repeat); the handlers read
+// the grid, call it and write the grid.
 #pragma once
 
 #include "app/cellcommands.h"

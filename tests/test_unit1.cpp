@@ -1353,6 +1353,9 @@ TEST_F(PlaybackTest, NextOnTheLastPlaysTheFirstAndPreviousOnTheFirstPlaysTheLast
     TForm1& f = startPlayer();
     EXPECT_EQ(f.Playing.Index, 0);
     EXPECT_FALSE(f.Switching);
+    // With repeat-all on, the end that each switch's own Stop causes must
+    // not move on as well.
+    f.A1->trigger();
 
     playRow(3);
     EXPECT_EQ(status(), morvik::mpsPlaying);
@@ -1703,15 +1706,19 @@ TEST_F(PlaybackTest, FilesChangedWhilePlayingOrWaitingEndOrMoveOn)
     }
 }
 
-// An apply that rewrites the playing file (ID3v2 added in front) or writes
-// its ID3v1 record in place: the file is written all the same, and playback
-// goes on to the end with the sound of the file as it was opened.
+// An apply that rewrites the playing file (ID3v2 added in front), writes its
+// ID3v1 record in place or appends one: the file is written all the same,
+// and playback goes on to the end with the sound of the file as it was
+// opened (a rewritten file plays on from the old, unlinked one).
 TEST_F(PlaybackTest, ApplyWhilePlayingWritesTheFileAndPlaybackGoesOn)
 {
-    for (const char* tagv : {"1", "2"}) {
-        SCOPED_TRACE(tagv);
+    const std::pair<const char*, bool> cases[] = {{"1", true}, {"1", false}, {"2", true}};
+    for (const auto& [tagv, tagged] : cases) {
+        SCOPED_TRACE(std::string(tagv) + (tagged ? " tagged" : " untagged"));
         TempDir dir;
         const std::string a = song("a.mp3", "1", 6.0, &dir);
+        if (!tagged)
+            writeFile(a, toneMp3(6.0));
         writeFile(dir.file("before.mp3"), readFile(a));
         ASSERT_EQ(run(shellQuote(cliPath()) + " decode " + shellQuote(dir.file("before.mp3")) + " " +
                       shellQuote(dir.file("before.pcm")))
