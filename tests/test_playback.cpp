@@ -1,12 +1,11 @@
 // The decisions of the player controls: the record a grid row plays, the
-// wrap of next and previous, what an end of play starts, and the repeat
-// marks excluding each other.
+// wrap of next and previous, and what an end of play starts. (The repeat
+// marks are tested through the window's menu.)
 #include "app/playback.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <vector>
 
 using namespace morvik;
 using namespace morvik::playback;
@@ -83,33 +82,6 @@ TEST(Playback, EndOfPlayFollowsTheRepeatModeUnlessSwitchingOrFailed)
         EXPECT_EQ(indexAfterEnd(c.switching, c.mode, c.reason, c.index, c.count), c.started)
             << c.switching << " " << static_cast<int>(c.mode) << " " << static_cast<int>(c.reason) << " " << c.index
             << " of " << c.count;
-    }
-}
-
-TEST(Playback, RepeatItemsToggleAndExcludeEachOther)
-{
-    using R = TRepeatMode;
-    enum Click { One, All };
-    struct Case {
-        std::vector<Click> clicks;
-        R mode;
-    };
-    const Case cases[] = {
-        {{}, R::Off},
-        {{One}, R::One},
-        {{All}, R::All},
-        {{One, One}, R::Off},
-        {{All, All}, R::Off},
-        {{All, One}, R::One}, // checking one unchecks all
-        {{One, All}, R::All},
-        {{One, All, All}, R::Off},
-        {{All, One, One, All}, R::All},
-    };
-    for (const Case& c : cases) {
-        R mode = R::Off;
-        for (Click click : c.clicks)
-            mode = click == One ? afterRepeatOneClick(mode) : afterRepeatAllClick(mode);
-        EXPECT_EQ(mode, c.mode) << c.clicks.size() << " clicks";
     }
 }
 
