@@ -2,8 +2,12 @@
 
 #include "app/applyedits.h"
 #include "app/gridcells.h"
+#include "compo/mp3plyr.h"
+#include "compo/notifyqueue.h"
 #include "platform/foldertree.h"
 #include "platform/profilefile.h"
+#include "platform/qtnotifyqueue.h"
+#include "platform/waveout.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -27,6 +31,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QThread>
 #include <QToolBar>
 #include <QTreeView>
 #include <algorithm>
@@ -106,14 +111,46 @@ struct PopupRow {
 
 } // namespace
 
-TForm1::TForm1(const QString& appFolder, QWidget* parent) : QMainWindow(parent)
+TForm1::TForm1(const QString& appFolder, QWidget* parent, morvik::waveout::WaveOut* wave) : QMainWindow(parent)
 {
     m_appFolder = appFolder.isEmpty() ? QCoreApplication::applicationDirPath() : appFolder;
     buildControls();
+    createPlayer(wave);
     FormCreate(m_appFolder);
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // The player stops and takes its handler off the queue before the queue
+    // goes.
+    MP3.reset();
+    morvik::SetMPExceptionDisplay({});
+}
+
+// The player with the settings the form stores for it, its notifications on
+// this window's event loop, and its worker threads' errors in the error box.
+void TForm1::createPlayer(morvik::waveout::WaveOut* wave)
+{
+    m_playerWindow = std::make_unique<morvik::QtNotifyQueue>();
+    m_playerQueue = std::make_unique<morvik::NotifyQueueOn<morvik::QtNotifyQueue>>(*m_playerWindow);
+    MP3 = std::make_unique<morvik::TMP3Player>(*m_playerQueue, wave ? *wave : morvik::waveout::defaultWaveOut());
+    MP3->LoadFormValues();
+    MP3->OnEndPlay = [this](morvik::TMP3Player*, morvik::TMP3EndPlayReason reason) { MP3EndPlay(reason); };
+    morvik::SetMPExceptionDisplay([this](const std::exception& e) { showException(e); });
+    O2->setCheckable(true);
+    A1->setCheckable(true);
+}
+
+// The player shows its errors from the main thread; one that reaches the
+// display from a worker thread all the same waits there for the event loop.
+void TForm1::showException(const std::exception& e)
+{
+    const QString text = QString::fromUtf8(e.what());
+    if (QThread::currentThread() == thread())
+        showError(text);
+    else
+        QMetaObject::invokeMethod(this, [this, text] { showError(text); }, Qt::QueuedConnection);
+}
 
 void TForm1::buildControls()
 {
@@ -477,13 +514,6 @@ void TForm1::N6Click() {} // comes with sorting and column fitting
 
 void TForm1::N2Click() {}       // comes with the special edit
 void TForm1::S2Click() {}       // comes with sorting
-void TForm1::ToolButton5Click() {}  // comes with playback (play)
-void TForm1::ToolButton8Click() {}  // comes with playback (stop)
-void TForm1::ToolButton9Click() {}  // comes with playback (pause, resume)
-void TForm1::ToolButton10Click() {} // comes with playback (next file)
-void TForm1::ToolButton11Click() {} // comes with playback (previous file)
-void TForm1::O2Click() {}       // comes with playback (repeat one)
-void TForm1::A1Click() {}       // comes with playback (repeat all)
 void TForm1::O1Click() {}       // comes with the options dialog
 void TForm1::ReadmeR1Click() {} // comes with the readme command
 void TForm1::About1Click() {}   // comes with the about box
@@ -853,4 +883,130 @@ void TForm1::renameChangedFiles()
 {
     for (std::int32_t i = 0; i < Files.Count; ++i)
         morvik::renameToCell(Files.Items[static_cast<std::size_t>(i)], sg->Cells(0, i + 1), fl);
+}
+
+// ---- playback --------------------------------------------------------------
+
+// Plays the file of the current row. The player's Stop posts an end of play;
+// letting it through while Switching is set keeps it from starting a repeat.
+// A file the player refuses shows the error box and leaves Switching set, so
+// no end of play acts until the next successful switch.
+void TForm1::ToolButton5Click()
+{
+    if (!morvik::playback::recordOfRow(sg->Row(), Files.Count))
+        return;
+    guarded([this] {
+        MP3->Stop();
+        Switching = true;
+        QCoreApplication::processEvents();
+        // The messages let through may have moved the row or loaded another
+        // folder.
+        const std::optional<std::int32_t> k = morvik::playback::recordOfRow(sg->Row(), Files.Count);
+        if (!k)
+            return;
+        playRecord(*k);
+        Switching = false;
+        setPlaying(*k);
+        showPlayingRecord(false);
+    });
+}
+
+void TForm1::ToolButton8Click()
+{
+    guarded([this] {
+        MP3->Stop();
+        MP3->Close();
+        Switching = true;
+        for (int panel = 0; panel < 3; ++panel)
+            setPanelText(panel, QString());
+    });
+}
+
+void TForm1::ToolButton9Click()
+{
+    guarded([this] {
+        if (MP3->Status() == morvik::mpsPaused)
+            MP3->Resume();
+        else
+            MP3->Pause();
+    });
+}
+
+void TForm1::ToolButton10Click() { stepPlaying(&morvik::playback::nextIndex); }
+
+void TForm1::ToolButton11Click() { stepPlaying(&morvik::playback::previousIndex); }
+
+// Next and previous act only while a file plays, and swallow every error,
+// leaving the state where it happened.
+void TForm1::stepPlaying(std::optional<std::int32_t> (*step)(std::int32_t, std::int32_t))
+{
+    try {
+        if (MP3->Status() != morvik::mpsPlaying || !step(Playing.Index, Files.Count))
+            return;
+        Switching = true;
+        MP3->Stop();
+        QCoreApplication::processEvents();
+        const std::optional<std::int32_t> index = step(Playing.Index, Files.Count);
+        if (!index)
+            return;
+        setPlaying(*index);
+        playRecord(*index);
+        Switching = false;
+        showPlayingRecord(true);
+    } catch (...) {
+    }
+}
+
+void TForm1::setPlaying(std::int32_t index)
+{
+    Playing.Index = index;
+    Playing.Path = utf8Text(Files.Items[static_cast<std::size_t>(index)].Path);
+}
+
+// Hands record `index` to the player, which opens and starts it.
+void TForm1::playRecord(std::int32_t index)
+{
+    MP3->SetFileName(Files.Items[static_cast<std::size_t>(index)].Path);
+    MP3->Play();
+}
+
+// Title, artist and album of the playing file in panels 0 to 2, and its year
+// in panel 3 (under the progress bar): the texts of its record, not the
+// grid's unsaved edits.
+void TForm1::showPlayingRecord(bool withYear)
+{
+    const TFileList& record = Files.Items[static_cast<std::size_t>(Playing.Index)];
+    setPanelText(0, record.Texts[tcTitle].text);
+    setPanelText(1, record.Texts[tcArtist].text);
+    setPanelText(2, record.Texts[tcAlbum].text);
+    if (withYear)
+        setPanelText(3, record.Texts[tcYear].text);
+}
+
+// The menu has already toggled the clicked item's mark: the marks are set
+// again from the mode.
+void TForm1::O2Click() { showRepeatMode(morvik::playback::afterRepeatOneClick(RepeatMode)); }
+
+void TForm1::A1Click() { showRepeatMode(morvik::playback::afterRepeatAllClick(RepeatMode)); }
+
+void TForm1::showRepeatMode(morvik::playback::TRepeatMode mode)
+{
+    RepeatMode = mode;
+    O2->setChecked(mode == morvik::playback::TRepeatMode::One);
+    A1->setChecked(mode == morvik::playback::TRepeatMode::All);
+}
+
+// Starts the next file of a repeat. A file that can no longer be opened
+// (deleted or replaced meanwhile) shows the error box and ends playback.
+void TForm1::MP3EndPlay(morvik::TMP3EndPlayReason reason)
+{
+    const std::optional<std::int32_t> index =
+        morvik::playback::indexAfterEnd(Switching, RepeatMode, reason, Playing.Index, Files.Count);
+    if (!index)
+        return;
+    guarded([this, next = *index] {
+        setPlaying(next);
+        playRecord(next);
+        showPlayingRecord(true);
+    });
 }

@@ -1,11 +1,13 @@
 // The main window: folder tree, tag grid, menus, toolbar and status bar, the
 // settings file and the handlers of its commands. The logic of each family
 // of commands lives beside it (filerecords for the folder load, applyedits
-// for the apply); the handlers read the grid, call it and write the grid.
+// for the apply, playback for next, previous and repeat); the handlers read
+// the grid, call it and write the grid.
 #pragma once
 
 #include "app/cellcommands.h"
 #include "app/filerecords.h"
+#include "app/playback.h"
 #include "ctrlgrid/CtrlGrid.h"
 #include "id3/mp3id.h"
 #include "platform/filelist.h"
@@ -15,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -29,8 +32,14 @@ class QToolBar;
 class QTreeView;
 
 namespace morvik {
+class NotifyQueue;
+class QtNotifyQueue;
 class TFolderTree;
+class TMP3Player;
 class TProfileFile;
+namespace waveout {
+class WaveOut;
+}
 }
 
 class TForm1 : public QMainWindow {
@@ -38,7 +47,10 @@ class TForm1 : public QMainWindow {
 public:
     // `appFolder` stands for the executable's folder: the default folder and
     // the place of "tag.ini" when writable. Empty means the real one.
-    explicit TForm1(const QString& appFolder = QString(), QWidget* parent = nullptr);
+    // `wave` is the player's sound device (null: the system's); it must
+    // outlive the window.
+    explicit TForm1(const QString& appFolder = QString(), QWidget* parent = nullptr,
+                    morvik::waveout::WaveOut* wave = nullptr);
     ~TForm1() override;
 
     // Controls. Every command of the toolbar, the menus and the popup menu
@@ -118,6 +130,10 @@ public:
     bool Switching = false;
     TFileListL Files;
     Tplay Playing;
+    // The player and the repeat mode its end of play follows; the marks of
+    // O2 and A1 show the mode.
+    std::unique_ptr<morvik::TMP3Player> MP3;
+    morvik::playback::TRepeatMode RepeatMode = morvik::playback::TRepeatMode::Off;
     // The grid edits since the last load or apply, for undo and redo.
     morvik::cells::EditHistory History;
 
@@ -145,13 +161,6 @@ public slots:
     void N9Click();
     void Undo1Click();
     void Redo1Click();
-
-    // Commands still to come: connected already, empty until they arrive.
-    void N2Click();
-    void S2Click();
-    // Column fitting arrives with sorting; the load and the resize call it
-    // already when "sellauto" is on.
-    void N6Click();
     void ToolButton5Click();
     void ToolButton8Click();
     void ToolButton9Click();
@@ -159,6 +168,14 @@ public slots:
     void ToolButton11Click();
     void O2Click();
     void A1Click();
+    void MP3EndPlay(morvik::TMP3EndPlayReason reason);
+
+    // Commands still to come: connected already, empty until they arrive.
+    void N2Click();
+    void S2Click();
+    // Column fitting arrives with sorting; the load and the resize call it
+    // already when "sellauto" is on.
+    void N6Click();
     void O1Click();
     void ReadmeR1Click();
     void About1Click();
@@ -194,7 +211,18 @@ private:
     void clearHistory();
     void updateHistoryActions();
     void showPopupMenu(const QPoint& global);
+    void createPlayer(morvik::waveout::WaveOut* wave);
+    void showException(const std::exception& e);
+    void setPlaying(std::int32_t index);
+    void playRecord(std::int32_t index);
+    void stepPlaying(std::optional<std::int32_t> (*step)(std::int32_t, std::int32_t));
+    void showPlayingRecord(bool withYear);
+    void showRepeatMode(morvik::playback::TRepeatMode mode);
 
     std::uint64_t m_loadGeneration = 0;
+    // The player's notifications reach the main thread through this queue on
+    // the window's event loop; it outlives the player.
+    std::unique_ptr<morvik::QtNotifyQueue> m_playerWindow;
+    std::unique_ptr<morvik::NotifyQueue> m_playerQueue;
     QString m_appFolder;
 };

@@ -27,40 +27,14 @@ cat > "$work/drive.sh" <<'DRIVE'
 set -euo pipefail
 work=$1
 cli=$2
+source "$3"
 song="$work/music/song.mp3"
 "$work/app/morvik" > "$work/morvik.log" 2>&1 &
 pid=$!
 trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true' EXIT
 
-window=""
-for _ in $(seq 1 100); do
-  window=$(xdotool search --onlyvisible --name "Morvik」 ver2" 2>/dev/null | head -n 1 || true)
-  [ -n "$window" ] && break
-  sleep 0.1
-done
-if [ -z "$window" ]; then
-  echo "the editor window did not appear" >&2
-  cat "$work/morvik.log" >&2
-  exit 1
-fi
-xdotool windowfocus --sync "$window" || true
-# Keys sent before the start-up folder load has filled the grid would be
-# lost. The grid has the focus on the first file's name: Ctrl+C copies it to
-# the X clipboard once it is there.
-loaded=""
-for _ in $(seq 1 300); do
-  xdotool key ctrl+c
-  if [ "$(timeout 5 xclip -o -selection clipboard 2>/dev/null || true)" = "song.mp3" ]; then
-    loaded=1
-    break
-  fi
-  sleep 0.1
-done
-if [ -z "$loaded" ]; then
-  echo "the folder load did not finish" >&2
-  cat "$work/morvik.log" >&2
-  exit 1
-fi
+wait_for_window
+wait_for_load song.mp3
 # The grid has the focus on the first data row's file name: move to the
 # title, type over it and apply with the editor still open.
 xdotool key --delay 50 Right
@@ -81,4 +55,4 @@ exit 1
 DRIVE
 chmod +x "$work/drive.sh"
 
-xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work" "$cli"
+xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work" "$cli" "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"

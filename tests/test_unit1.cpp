@@ -2,15 +2,18 @@
 
 #include "app/gridcells.h"
 
+#include "compo/mp3plyr.h"
 #include "id3/mp3id.h"
 #include "platform/foldertree.h"
 #include "platform/profilefile.h"
 #include "platform/textcodec.h"
+#include "platform/waveoutfake.h"
 #include "qttestapp.h"
 #include "testsupport.h"
 
 #include <QAbstractButton>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -1259,6 +1262,488 @@ TEST(BoundedPasteText, KeepsBlocksWholeUpToTheBudgetAndSharesItAmongCells)
         const std::string cut = morvik::boundedPasteText(c.text, c.cells);
         EXPECT_EQ(cut.size(), c.size) << c.name;
         EXPECT_EQ(cut, c.text.substr(0, cut.size())) << c.name;
+    }
+}
+
+// ---- playback ---------------------------------------------------------------
+
+// The window's player on the fake wave output, which holds every block until
+// the test lets it finish: a file plays until the test releases its blocks.
+class PlaybackTest : public Unit1Test {
+protected:
+    ~PlaybackTest() override { form.reset(); } // the player uses `fake`
+
+    // A lame-made tone of `seconds` tagged (ID3v1) title "T<id>", artist
+    // "A<id>", album "B<id>", year "<id>".
+    std::string song(const std::string& name, const std::string& id, double seconds = 0.1,
+                     const TempDir* dir = nullptr)
+    {
+        const std::string path = (dir ? *dir : music).file(name);
+        writeFile(path, toneMp3(seconds));
+        writeTag(path, TTagView::ID3v1, Tag{"T" + id, "A" + id, "B" + id, id, "", "1", "Rock"});
+        return path;
+    }
+
+    TForm1& startPlayer(const std::string& iniLines = "")
+    {
+        writeIni(iniLines);
+        form = std::make_unique<TForm1>(q(appDir.path()), nullptr, &fake);
+        form->show();
+        QApplication::processEvents();
+        // Every end of play is recorded, then handled by the window.
+        form->MP3->OnEndPlay = [this](morvik::TMP3Player*, morvik::TMP3EndPlayReason reason) {
+            ends.push_back(reason);
+            form->MP3EndPlay(reason);
+            indexAfterEnds.push_back(form->Playing.Index);
+        };
+        return *form;
+    }
+
+    // Loads another folder as a selection in the tree does: the file list
+    // goes to the folder and the grid is loaded from it. (The tree itself,
+    // on folders made under /tmp while the test runs, sometimes keeps its
+    // old selection; it has tests of its own.)
+    void openFolder(const std::string& path)
+    {
+        form->fl.SetDirectory(path);
+        form->Refresh1Click();
+    }
+
+    void playRow(int row)
+    {
+        form->sg->SetCurrentCell(0, row);
+        form->ToolButton5Click();
+    }
+
+    // Runs the event loop, letting the fake finish blocks when `release`,
+    // until `done` or 20 s have passed.
+    bool runUntil(const std::function<bool()>& done, bool release = true)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < 20000) {
+            if (release)
+                fake.releaseBlock();
+            QApplication::processEvents(QEventLoop::AllEvents, 2);
+        }
+        return done();
+    }
+    // Lets blocks finish for `ms` milliseconds.
+    void runFor(int ms)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        runUntil([&] { return timer.elapsed() >= ms; });
+    }
+
+    std::vector<QString> panels() const
+    {
+        return {form->PanelText(0), form->PanelText(1), form->PanelText(2), form->PanelText(3)};
+    }
+    std::uint8_t status() const { return form->MP3->Status(); }
+
+    morvik::waveout::FakeWaveOut fake;
+    std::vector<morvik::TMP3EndPlayReason> ends;
+    std::vector<std::int32_t> indexAfterEnds;
+};
+
+TEST_F(PlaybackTest, NextOnTheLastPlaysTheFirstAndPreviousOnTheFirstPlaysTheLast)
+{
+    const std::string paths[] = {song("a.mp3", "1"), song("b.mp3", "2"), song("c.mp3", "3")};
+    TForm1& f = startPlayer();
+    EXPECT_EQ(f.Playing.Index, 0);
+    EXPECT_FALSE(f.Switching);
+    // With repeat-all on, the end that each switch's own Stop causes must
+    // not move on as well.
+    f.A1->trigger();
+
+    playRow(3);
+    EXPECT_EQ(status(), morvik::mpsPlaying);
+    EXPECT_EQ(f.MP3->FileName(), paths[2]);
+    EXPECT_EQ(f.Playing.Index, 2);
+    EXPECT_EQ(f.Playing.Path, q(paths[2]));
+    EXPECT_FALSE(f.Switching);
+    // Play leaves the year panel alone.
+    EXPECT_EQ(panels(), (std::vector<QString>{"T3", "A3", "B3", ""}));
+
+    // The panels show the records, not the grid's unsaved edits.
+    f.sg->SetCells(1, 1, QStringLiteral("unsaved"));
+    enum Step { Next, Previous };
+    const std::pair<Step, int> steps[] = {{Next, 0}, {Next, 1}, {Previous, 0}, {Previous, 2}, {Previous, 1}};
+    for (const auto& [step, index] : steps) {
+        step == Next ? f.ToolButton10Click() : f.ToolButton11Click();
+        const std::string id = std::to_string(index + 1);
+        EXPECT_EQ(f.Playing.Index, index);
+        EXPECT_EQ(f.MP3->FileName(), paths[index]);
+        EXPECT_EQ(f.Playing.Path, q(paths[index]));
+        EXPECT_EQ(status(), morvik::mpsPlaying);
+        EXPECT_FALSE(f.Switching);
+        EXPECT_EQ(panels(), (std::vector<QString>{q("T" + id), q("A" + id), q("B" + id), q(id)}));
+    }
+    // Only the window's own stops ended files; none restarted anything.
+    QApplication::processEvents();
+    EXPECT_EQ(ends, std::vector<morvik::TMP3EndPlayReason>(5, morvik::meprStop));
+}
+
+TEST_F(PlaybackTest, NextAndPreviousDoNothingWhilePausedOrStopped)
+{
+    const std::string a = song("a.mp3", "1");
+    const std::string b = song("b.mp3", "2");
+    TForm1& f = startPlayer();
+    playRow(1);
+    f.ToolButton10Click();
+    ASSERT_EQ(f.Playing.Index, 1);
+
+    f.ToolButton9Click();
+    EXPECT_EQ(status(), morvik::mpsPaused);
+    for (auto handler : {&TForm1::ToolButton10Click, &TForm1::ToolButton11Click}) {
+        (f.*handler)();
+        EXPECT_EQ(status(), morvik::mpsPaused);
+        EXPECT_EQ(f.Playing.Index, 1);
+        EXPECT_EQ(f.MP3->FileName(), b);
+    }
+    f.ToolButton9Click(); // resumes
+    EXPECT_EQ(status(), morvik::mpsPlaying);
+
+    f.ToolButton8Click();
+    EXPECT_EQ(status(), morvik::mpsStopped);
+    EXPECT_FALSE(f.MP3->IsOpen());
+    EXPECT_TRUE(f.Switching);
+    EXPECT_EQ(panels(), (std::vector<QString>{"", "", "", "2"})); // the year panel stays
+    for (auto handler : {&TForm1::ToolButton10Click, &TForm1::ToolButton11Click, &TForm1::ToolButton9Click}) {
+        (f.*handler)();
+        EXPECT_EQ(status(), morvik::mpsStopped);
+        EXPECT_FALSE(f.MP3->IsOpen());
+        EXPECT_EQ(f.Playing.Index, 1);
+    }
+    EXPECT_FALSE(fake.playing());
+}
+
+// With neither mark playback stops after the file; "単曲リピート(&R)"
+// restarts the same file and "全曲リピート(&A)" moves on round the list.
+TEST_F(PlaybackTest, RepeatModesDecideWhatFollowsTheEndOfAFile)
+{
+    const std::string paths[] = {song("a.mp3", "1"), song("b.mp3", "2"), song("c.mp3", "3")};
+    struct Case {
+        const char* name;
+        QAction* TForm1::*item; // nullptr: no repeat
+        std::vector<std::int32_t> indexes; // Playing.Index after each end
+    };
+    const Case cases[] = {
+        {"none", nullptr, {1}},
+        {"one", &TForm1::O2, {1, 1, 1}},
+        {"all", &TForm1::A1, {2, 0, 1, 2}},
+    };
+    for (const Case& c : cases) {
+        ends.clear();
+        indexAfterEnds.clear();
+        TForm1& f = startPlayer();
+        if (c.item)
+            (f.*c.item)->trigger();
+        playRow(2);
+        ASSERT_TRUE(runUntil([&] { return indexAfterEnds.size() >= c.indexes.size(); })) << c.name;
+        indexAfterEnds.resize(c.indexes.size());
+        EXPECT_EQ(indexAfterEnds, c.indexes) << c.name;
+        EXPECT_EQ(ends, std::vector<morvik::TMP3EndPlayReason>(c.indexes.size(), morvik::meprEndOfFile)) << c.name;
+        const std::int32_t last = c.indexes.back();
+        EXPECT_EQ(f.MP3->FileName(), paths[last]) << c.name;
+        if (!c.item) {
+            runFor(200);
+            EXPECT_EQ(status(), morvik::mpsStopped) << c.name;
+            EXPECT_EQ(ends.size(), 1u) << c.name;
+            // The file stays open, the panels keep showing it.
+            EXPECT_TRUE(f.MP3->IsOpen()) << c.name;
+            EXPECT_EQ(f.PanelText(0), "T2") << c.name;
+        } else {
+            EXPECT_EQ(f.PanelText(3), q(std::to_string(last + 1))) << c.name;
+        }
+        form.reset();
+    }
+}
+
+TEST_F(PlaybackTest, AfterStopNothingStartsByItself)
+{
+    song("a.mp3", "1");
+    song("b.mp3", "2");
+    for (QAction* TForm1::*item : {&TForm1::O2, &TForm1::A1}) {
+        ends.clear();
+        TForm1& f = startPlayer();
+        (f.*item)->trigger();
+        playRow(1);
+        QApplication::processEvents();
+        f.ToolButton8Click(); // while the fake holds the file's blocks
+        runFor(300);
+        EXPECT_EQ(status(), morvik::mpsStopped);
+        EXPECT_FALSE(f.MP3->IsOpen());
+        EXPECT_FALSE(fake.playing());
+        EXPECT_EQ(f.Playing.Index, 0);
+        ASSERT_FALSE(ends.empty());
+        EXPECT_EQ(ends.back(), morvik::meprStop);
+        // Play starts again, and the repeat goes on from there.
+        playRow(2);
+        EXPECT_FALSE(f.Switching);
+        ASSERT_TRUE(runUntil([&] { return !indexAfterEnds.empty() && ends.back() == morvik::meprEndOfFile; }));
+        EXPECT_EQ(f.Playing.Index, item == &TForm1::O2 ? 1 : 0);
+        form.reset();
+        indexAfterEnds.clear();
+    }
+}
+
+TEST_F(PlaybackTest, RepeatItemsExcludeEachOtherAndToggle)
+{
+    TForm1& f = startPlayer();
+    EXPECT_TRUE(f.O2->isCheckable());
+    EXPECT_TRUE(f.A1->isCheckable());
+    EXPECT_FALSE(f.O2->isChecked());
+    EXPECT_FALSE(f.A1->isChecked());
+    enum Click { One, All };
+    struct Case {
+        std::vector<Click> clicks;
+        bool one, all;
+    };
+    const Case cases[] = {
+        {{One}, true, false},           {{All}, false, true},       {{One, One}, false, false},
+        {{All, All}, false, false},     {{All, One}, true, false},  {{One, All}, false, true},
+        {{One, All, All}, false, false}, {{All, One, One}, false, false},
+    };
+    // From the menu (where the item toggles its own mark first) and by the
+    // handlers themselves.
+    for (bool fromMenu : {true, false}) {
+        for (const Case& c : cases) {
+            if (f.O2->isChecked())
+                f.O2Click();
+            if (f.A1->isChecked())
+                f.A1Click();
+            ASSERT_EQ(f.RepeatMode, morvik::playback::TRepeatMode::Off);
+            for (Click click : c.clicks) {
+                if (fromMenu)
+                    (click == One ? f.O2 : f.A1)->trigger();
+                else
+                    click == One ? f.O2Click() : f.A1Click();
+            }
+            EXPECT_EQ(f.O2->isChecked(), c.one) << fromMenu << " " << c.clicks.size();
+            EXPECT_EQ(f.A1->isChecked(), c.all) << fromMenu << " " << c.clicks.size();
+        }
+    }
+}
+
+
+TEST_F(PlaybackTest, AFileThatIsNotMpegAudioShowsTheErrorBoxAndKeepsWhatPlayed)
+{
+    const std::string a = song("a.mp3", "1");
+    writeFile(music.file("b.mp3"), repeat('\x12', 5000));
+    TForm1& f = startPlayer();
+    f.A1->trigger();
+    playRow(1);
+    f.ToolButton10Click(); // fails to open b: swallowed
+    EXPECT_EQ(f.Playing.Index, 1);
+    EXPECT_FALSE(f.MP3->IsOpen());
+
+    playRow(1);
+    ASSERT_EQ(f.Playing.Index, 0);
+    {
+        BoxAnswerer box(QString{});
+        playRow(2);
+        EXPECT_TRUE(box.seen);
+        EXPECT_EQ(box.text, "unknown MPEG Audio format.");
+    }
+    EXPECT_TRUE(f.Switching);
+    EXPECT_EQ(f.Playing.Index, 0);
+    EXPECT_EQ(f.Playing.Path, q(a));
+    EXPECT_EQ(panels(), (std::vector<QString>{"T1", "A1", "B1", ""}));
+    EXPECT_EQ(status(), morvik::mpsStopped);
+    runFor(100);
+    EXPECT_EQ(status(), morvik::mpsStopped);
+}
+
+// Nothing loaded, a row below the files, an index left over from a larger
+// folder: the commands and the end of play do nothing, without a box.
+TEST_F(PlaybackTest, NothingToPlayDoesNothing)
+{
+    TForm1& f = startPlayer();
+    ASSERT_EQ(f.Files.Count, 0);
+    f.A1->trigger();
+    for (auto handler : {&TForm1::ToolButton5Click, &TForm1::ToolButton10Click, &TForm1::ToolButton11Click,
+                         &TForm1::ToolButton9Click, &TForm1::ToolButton8Click}) {
+        (f.*handler)();
+        EXPECT_EQ(status(), morvik::mpsStopped);
+        EXPECT_FALSE(f.MP3->IsOpen());
+    }
+    f.Switching = false;
+    f.MP3EndPlay(morvik::meprEndOfFile);
+    EXPECT_FALSE(f.MP3->IsOpen());
+
+    TempDir three;
+    const std::string c = song("c.mp3", "3", 0.1, &three);
+    song("a.mp3", "1", 0.1, &three);
+    song("b.mp3", "2", 0.1, &three);
+    openFolder(three.path());
+    ASSERT_EQ(f.Files.Count, 3);
+    playRow(5); // below the files
+    EXPECT_FALSE(f.MP3->IsOpen());
+    playRow(3);
+    ASSERT_EQ(f.Playing.Index, 2);
+
+    TempDir one;
+    song("x.mp3", "9", 0.1, &one);
+    openFolder(one.path());
+    ASSERT_EQ(f.Files.Count, 1);
+    // Still playing the old folder's file; Next and Previous find no file
+    // at the old index and leave it playing.
+    for (auto handler : {&TForm1::ToolButton10Click, &TForm1::ToolButton11Click}) {
+        (f.*handler)();
+        EXPECT_EQ(status(), morvik::mpsPlaying);
+        EXPECT_EQ(f.MP3->FileName(), c);
+        EXPECT_EQ(f.Playing.Index, 2);
+    }
+    // Its end finds no file to repeat.
+    ASSERT_TRUE(runUntil([&] { return !ends.empty(); }));
+    runFor(100);
+    EXPECT_EQ(ends, std::vector<morvik::TMP3EndPlayReason>{morvik::meprEndOfFile});
+    EXPECT_EQ(status(), morvik::mpsStopped);
+    EXPECT_EQ(f.MP3->FileName(), c);
+}
+
+// Loading another folder neither stops the player nor changes Playing: the
+// next step uses the old index in the new list. Sorting moves records, not
+// the index.
+TEST_F(PlaybackTest, AnotherFolderAndSortingKeepThePlayingIndex)
+{
+    const std::string b = song("b.mp3", "2");
+    song("a.mp3", "1");
+    song("c.mp3", "3");
+    TempDir other;
+    song("p.mp3", "7", 0.1, &other);
+    song("q.mp3", "8", 0.1, &other);
+    const std::string r = song("r.mp3", "9", 0.1, &other);
+    TForm1& f = startPlayer();
+    playRow(2);
+    ASSERT_EQ(f.MP3->FileName(), b);
+
+    f.S2Click();
+    EXPECT_EQ(f.Playing.Index, 1);
+    EXPECT_EQ(f.MP3->FileName(), b);
+
+    openFolder(other.path());
+    EXPECT_EQ(status(), morvik::mpsPlaying);
+    EXPECT_EQ(f.MP3->FileName(), b);
+    EXPECT_EQ(f.Playing.Index, 1);
+    EXPECT_EQ(f.Playing.Path, q(b));
+    f.ToolButton10Click();
+    EXPECT_EQ(f.Playing.Index, 2);
+    EXPECT_EQ(f.MP3->FileName(), r);
+    EXPECT_EQ(f.PanelText(0), "T9");
+}
+
+
+// Files deleted, cut short or replaced while they play, or while they wait
+// as the next of a repeat: playback ends or moves on, and the window goes on
+// answering.
+TEST_F(PlaybackTest, FilesChangedWhilePlayingOrWaitingEndOrMoveOn)
+{
+    enum Change { Delete, Truncate, ReplaceByRename, OverwriteInPlace };
+    const auto change = [](const std::string& path, Change how) {
+        switch (how) {
+        case Delete:
+            std::filesystem::remove(path);
+            break;
+        case Truncate:
+            std::filesystem::resize_file(path, 100);
+            break;
+        case ReplaceByRename:
+            writeFile(path + ".new", repeat('\x12', 70000));
+            std::filesystem::rename(path + ".new", path);
+            break;
+        case OverwriteInPlace: {
+            const std::string junk = repeat('\x12', static_cast<std::size_t>(std::filesystem::file_size(path)));
+            FILE* file = std::fopen(path.c_str(), "r+b");
+            ASSERT_NE(file, nullptr);
+            std::fwrite(junk.data(), 1, junk.size(), file);
+            std::fclose(file);
+            break;
+        }
+        }
+    };
+    for (Change how : {Delete, Truncate, ReplaceByRename, OverwriteInPlace}) {
+        for (bool playingOne : {true, false}) {
+            SCOPED_TRACE(std::to_string(how) + (playingOne ? " playing" : " next"));
+            TempDir dir;
+            const std::string a = song("a.mp3", "1", playingOne ? 6.0 : 0.2, &dir);
+            const std::string b = song("b.mp3", "2", 0.2, &dir);
+            ends.clear();
+            indexAfterEnds.clear();
+            TForm1& f = startPlayer();
+            openFolder(dir.path());
+            f.A1->trigger();
+            playRow(1);
+            ASSERT_EQ(status(), morvik::mpsPlaying);
+            change(playingOne ? a : b, how);
+            BoxAnswerer box(QString{});
+            ASSERT_TRUE(runUntil([&] { return !ends.empty(); }));
+            runFor(200);
+            if (playingOne) {
+                // Cut short or overwritten, the file ends early (as an end of
+                // file or with an error shown); an end of file moves on.
+                if (ends.front() == morvik::meprEndOfFile)
+                    EXPECT_EQ(indexAfterEnds.front(), 1);
+                else
+                    EXPECT_TRUE(box.seen);
+            } else {
+                // The next file cannot be opened (or is no MPEG audio): its
+                // error is shown and playback ends.
+                EXPECT_TRUE(box.seen);
+                EXPECT_EQ(status(), morvik::mpsStopped);
+                EXPECT_FALSE(fake.playing());
+                EXPECT_EQ(f.Playing.Index, 1);
+            }
+            // Still answering.
+            f.A1->trigger();
+            EXPECT_FALSE(f.A1->isChecked());
+            f.ToolButton8Click();
+            EXPECT_EQ(status(), morvik::mpsStopped);
+            form.reset();
+        }
+    }
+}
+
+// An apply that rewrites the playing file (ID3v2 added in front), writes its
+// ID3v1 record in place or appends one: the file is written all the same,
+// and playback goes on to the end with the sound of the file as it was
+// opened (a rewritten file plays on from the old, unlinked one).
+TEST_F(PlaybackTest, ApplyWhilePlayingWritesTheFileAndPlaybackGoesOn)
+{
+    const std::pair<const char*, bool> cases[] = {{"1", true}, {"1", false}, {"2", true}};
+    for (const auto& [tagv, tagged] : cases) {
+        SCOPED_TRACE(std::string(tagv) + (tagged ? " tagged" : " untagged"));
+        TempDir dir;
+        const std::string a = song("a.mp3", "1", 6.0, &dir);
+        if (!tagged)
+            writeFile(a, toneMp3(6.0));
+        writeFile(dir.file("before.mp3"), readFile(a));
+        ASSERT_EQ(run(shellQuote(cliPath()) + " decode " + shellQuote(dir.file("before.mp3")) + " " +
+                      shellQuote(dir.file("before.pcm")))
+                      .status,
+                  0);
+        // The fake keeps the blocks of every run.
+        const std::size_t blocksBefore = fake.writtenBlocks().size();
+        ends.clear();
+        TForm1& f = startPlayer(std::string("tagv=") + tagv + "\n");
+        openFolder(dir.path());
+        playRow(1);
+        ASSERT_EQ(status(), morvik::mpsPlaying);
+        f.sg->SetCells(1, 1, QStringLiteral("Written while playing"));
+        f.ToolButton2Click();
+        EXPECT_EQ(readTag(a, std::string(tagv) == "1" ? TTagView::ID3v1 : TTagView::ID3v2).title,
+                  "Written while playing");
+        ASSERT_TRUE(runUntil([&] { return !ends.empty(); }));
+        EXPECT_EQ(ends, std::vector<morvik::TMP3EndPlayReason>{morvik::meprEndOfFile});
+        std::string played;
+        const auto blocks = fake.writtenBlocks();
+        for (std::size_t i = blocksBefore; i < blocks.size(); ++i)
+            played.append(blocks[i].begin(), blocks[i].end());
+        EXPECT_TRUE(played == readFile(dir.file("before.pcm")))
+            << played.size() << " bytes played, " << readFile(dir.file("before.pcm")).size() << " decoded";
+        form.reset();
     }
 }
 
