@@ -142,12 +142,13 @@ std::optional<std::int32_t> fittedWidth(std::span<const std::int32_t> textWidths
     return std::nullopt;
 }
 
-std::optional<std::int32_t> borderColumn(std::span<const std::int32_t> colWidths, std::int32_t mouseX)
+std::optional<std::int32_t> borderColumn(std::span<const std::int32_t> colWidths, std::int32_t mouseX,
+                                         std::int32_t gridLineWidth)
 {
     std::int64_t border = 0;
     const auto count = std::min<std::size_t>(colWidths.size(), kFittedColumns);
     for (std::size_t col = 0; col < count; ++col) {
-        border += std::int64_t{colWidths[col]} + 1;
+        border += std::int64_t{colWidths[col]} + gridLineWidth;
         if (border - 5 < mouseX && mouseX < border + 5)
             return static_cast<std::int32_t>(col);
     }

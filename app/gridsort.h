@@ -64,8 +64,10 @@ SortOutcome exchangeSort(std::span<const std::optional<std::int32_t>> numbers, b
 std::optional<std::int32_t> fittedWidth(std::span<const std::int32_t> textWidths);
 
 // The column whose right border a double click at `mouseX` in the title row
-// is on: within 4 pixels of the sum of the widths (plus 1 for each grid
-// line) of the columns up to it. Only the fitted columns are looked at.
-std::optional<std::int32_t> borderColumn(std::span<const std::int32_t> colWidths, std::int32_t mouseX);
+// is on: within 4 pixels of the sum of the widths of the columns up to it,
+// each with its grid line of `gridLineWidth` pixels (0 where the lines are
+// drawn inside the cells). Only the fitted columns are looked at.
+std::optional<std::int32_t> borderColumn(std::span<const std::int32_t> colWidths, std::int32_t mouseX,
+                                         std::int32_t gridLineWidth);
 
 } // namespace morvik::sorting

@@ -28,16 +28,11 @@ cat > "$work/drive.sh" <<'DRIVE'
 set -euo pipefail
 work=$1
 cli=$2
+source "$3"
 "$work/app/morvik" > "$work/morvik.log" 2>&1 &
 pid=$!
 trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true' EXIT
 
-fail() {
-  echo "$*" >&2
-  ls -l "$work/music" >&2
-  cat "$work/morvik.log" >&2
-  exit 1
-}
 clip() { timeout 5 xclip -o -selection clipboard 2>/dev/null || true; }
 # Polls (up to 30 s) until the command given succeeds.
 await() {
@@ -47,18 +42,13 @@ await() {
     if "$@"; then return 0; fi
     sleep 0.1
   done
+  ls -l "$work/music" >&2
   fail "timed out waiting for: $what"
 }
-
-window=""
-find_window() {
-  window=$(xdotool search --onlyvisible --name "Morvik」 ver2" 2>/dev/null | head -n 1 || true)
-  [ -n "$window" ]
-}
-await "the editor window" find_window
-xdotool windowfocus --sync "$window" || true
 copy_is() { xdotool key ctrl+c; [ "$(clip)" = "$1" ]; }
-await "the folder load" copy_is a.mp3
+
+wait_for_window
+wait_for_load a.mp3
 
 # The first sort of a column is descending: titles d, b, a.
 xdotool key --delay 40 Right
@@ -95,4 +85,4 @@ echo "renamed: $(ls "$work/music" | tr '\n' ' ')"
 DRIVE
 chmod +x "$work/drive.sh"
 
-xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work" "$cli"
+xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work" "$cli" "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"

@@ -1,14 +1,17 @@
 // The special-edit, options and about dialogs on Qt's offscreen platform.
+#include "app/Unit1.h"
 #include "app/Unit3.h"
 #include "app/Unit4.h"
 #include "app/Unit5.h"
 
 #include "qttestapp.h"
+#include "testsupport.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -42,12 +45,12 @@ class UrlCatcher : public QObject {
 public:
     UrlCatcher()
     {
-        for (const char* scheme : {"https", "mailto"})
+        for (const char* scheme : {"https", "mailto", "file"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
     }
     ~UrlCatcher() override
     {
-        for (const char* scheme : {"https", "mailto"})
+        for (const char* scheme : {"https", "mailto", "file"})
             QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
     }
     QStringList opened;
@@ -152,6 +155,55 @@ TEST_F(Dialogs, AboutBoxLabelsAndLinks)
               }),
               QDialog::Accepted);
     EXPECT_EQ(catcher.opened, (QStringList{Tversion::WebAddress, QStringLiteral("mailto:") + Tversion::MailAddress}));
+}
+
+// The dialogs through the main window's menu commands.
+TEST_F(Dialogs, AboutBoxFromTheMenuIsModalAndOkCloses)
+{
+    testsupport::TempDir app;
+    TForm1 form(QString::fromStdString(app.path()));
+    bool shown = false;
+    QTimer::singleShot(0, &form, [&] {
+        auto* box = qobject_cast<Tversion*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shown = true;
+        box->Button1->click();
+    });
+    form.About1->trigger();
+    EXPECT_TRUE(shown);
+    ASSERT_NE(form.version, nullptr);
+    EXPECT_FALSE(form.version->isVisible());
+}
+
+// The readme beside the executable is handed whole to the desktop, however
+// deep its folder; without it the error box says so.
+TEST_F(Dialogs, ReadmeOpensBesideTheExecutableOrSaysWhyNot)
+{
+    testsupport::TempDir root;
+    std::string deep = root.path();
+    for (int i = 0; i < 8; ++i)
+        deep += "/a folder with a long name " + std::to_string(i);
+    ASSERT_EQ(testsupport::run("mkdir -p " + testsupport::shellQuote(deep)).status, 0);
+    const QString folder = QString::fromStdString(deep);
+    TForm1 form(folder);
+
+    UrlCatcher catcher;
+    QString error;
+    QTimer::singleShot(0, &form, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            error = box->text();
+            box->accept();
+        }
+    });
+    form.ReadmeR1->trigger();
+    EXPECT_TRUE(catcher.opened.isEmpty());
+    EXPECT_TRUE(error.contains(folder + QStringLiteral("/readme.txt"))) << error.toStdString();
+
+    testsupport::writeFile(deep + "/readme.txt", "読んでください");
+    form.ReadmeR1->trigger();
+    ASSERT_EQ(catcher.opened.size(), 1);
+    EXPECT_EQ(QUrl(catcher.opened[0]).toLocalFile(), folder + QStringLiteral("/readme.txt"));
+    EXPECT_GT(catcher.opened[0].size(), 200);
 }
 
 } // namespace

@@ -211,7 +211,11 @@ TEST(GridSort, DoubleClickNearARightBorder)
         {61, 0},  {0, std::nullopt},   {455, 6}, {520, std::nullopt}, // column 7 is never fitted
     };
     for (const auto& [x, col] : cases)
-        EXPECT_EQ(borderColumn(widths, x), col) << x;
+        EXPECT_EQ(borderColumn(widths, x, 1), col) << x;
+    // Grid lines inside the cells: borders at 64, 128, 192, ...
+    EXPECT_EQ(borderColumn(widths, 188, 0), 2);
+    EXPECT_EQ(borderColumn(widths, 187, 0), std::nullopt);
+    EXPECT_EQ(borderColumn(widths, 196, 0), 2);
 }
 
 } // namespace
