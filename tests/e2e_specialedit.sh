@@ -33,18 +33,6 @@ source "$3"
 pid=$!
 trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true' EXIT
 
-clip() { timeout 5 xclip -o -selection clipboard 2>/dev/null || true; }
-# Polls (up to 30 s) until the command given succeeds.
-await() {
-  local what=$1
-  shift
-  for _ in $(seq 1 300); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  ls -l "$work/music" >&2
-  fail "timed out waiting for: $what"
-}
 copy_is() { xdotool key ctrl+c; [ "$(clip)" = "$1" ]; }
 
 wait_for_window
