@@ -22,7 +22,7 @@ QString shownFileName(const std::string& nameBytes) { return utf8Text(nameBytes)
 // a field is written back unchanged.
 TTagText tagText(const id3::TTagField& field)
 {
-    return TTagText{field.bytes, utf8Text(id3TextToUtf8(field.encoding, field.bytes)), field.encoding};
+    return TTagText{field.bytes, utf8Text(id3TextToUtf8(field.encoding, id3::firstString(field))), field.encoding};
 }
 
 TTagText tagText(const std::string& bytes) { return tagText(id3::TTagField{0, bytes}); }

@@ -2,6 +2,7 @@
 
 #include "id3/mp3id.h"
 #include "platform/bytes.h"
+#include "platform/posixfile.h"
 
 #include <algorithm>
 #include <cstring>
@@ -66,8 +67,11 @@ std::string withoutGroupByte(std::string body, int version, std::uint16_t flags)
     return body;
 }
 
-// A text frame's first string. An encoding byte that is none of the four is
-// taken as 0, so the bytes are kept as they stand.
+// The text of a text frame. Encoding 0 ends at the first 0x00; the other
+// encodings keep every byte after the encoding byte (terminator, further
+// values), so a field left alone is written back as the same frame. An
+// encoding byte that is none of the four is taken as 0, so the bytes are
+// kept as they stand.
 TTagField textOf(const std::string& body)
 {
     if (body.empty())
@@ -75,7 +79,7 @@ TTagField textOf(const std::string& body)
     const auto encoding = static_cast<unsigned char>(body[0]);
     const unsigned char used = encoding <= 3 ? encoding : 0;
     std::size_t next = 0;
-    return TTagField{used, stringAt(body, 1, used, &next)};
+    return TTagField{used, used == 0 ? stringAt(body, 1, used, &next) : body.substr(1)};
 }
 
 // The comment of a COMM body and whether its description is empty.
@@ -94,12 +98,13 @@ TTagField commentOf(const std::string& body, bool* emptyDescription)
     // fifth byte, as if the description were empty.
     if (used == 0 && next == body.size() && body.find('\0', 4) == std::string::npos)
         return TTagField{0, stringAt(body, std::min<std::size_t>(5, body.size()), 0, &next)};
-    return TTagField{used, stringAt(body, next, used, &next)};
+    return TTagField{used, used == 0 ? stringAt(body, next, used, &next) : body.substr(std::min(next, body.size()))};
 }
 
 // The first four characters of a version 2.4 recording time: its year.
-TTagField yearOfRecordingTime(const TTagField& time)
+TTagField yearOfRecordingTime(const TTagField& recorded)
 {
+    const TTagField time{recorded.encoding, firstString(recorded)};
     std::size_t mark = 0;
     codeUnits(time, &mark);
     const std::size_t length = mark + 4 * unitBytes(time.encoding);
@@ -107,6 +112,24 @@ TTagField yearOfRecordingTime(const TTagField& time)
 }
 
 } // namespace
+
+std::size_t FileByteSource::readAt(std::int64_t offset, void* out, std::size_t n)
+{
+    std::size_t got = 0;
+    if (n > sizeof m_cache)
+        return m_file.readAt(offset, out, n, &got) ? got : 0;
+    if (offset < m_start || offset + static_cast<std::int64_t>(n) > m_start + static_cast<std::int64_t>(m_length)) {
+        m_length = 0;
+        m_start = offset;
+        if (!m_file.readAt(offset, m_cache, sizeof m_cache, &got))
+            return 0;
+        m_length = got;
+    }
+    const auto from = static_cast<std::size_t>(offset - m_start);
+    const std::size_t count = std::min(n, m_length - std::min(from, m_length));
+    std::memcpy(out, m_cache + from, count);
+    return count;
+}
 
 bool isFrameId(const char* id, std::size_t length)
 {
@@ -165,8 +188,15 @@ std::optional<std::string> asciiText(const TTagField& field)
     return text;
 }
 
-TTagField genreOfTcon(const TTagField& text, int version)
+std::string firstString(const TTagField& field)
 {
+    std::size_t next = 0;
+    return stringAt(field.bytes, 0, field.encoding, &next);
+}
+
+TTagField genreOfTcon(const TTagField& tcon, int version)
+{
+    const TTagField text{tcon.encoding, firstString(tcon)};
     std::size_t mark = 0;
     const std::vector<std::uint32_t> units = codeUnits(text, &mark);
     const auto isDigit = [](std::uint32_t u) { return u >= '0' && u <= '9'; };
@@ -368,7 +398,7 @@ TTagFields Id3v2Tag::fields(std::array<int, tfCount>* taken) const
     };
     for (std::size_t i = 0; i < m_frames.size(); ++i) {
         const Id3v2Frame& frame = m_frames[i];
-        if (m_version == 4 && recordingTime < 0 && frame.id == "TDRC")
+        if (m_version >= 3 && recordingTime < 0 && frame.id == "TDRC")
             recordingTime = static_cast<int>(i);
         for (int f = 0; f < tfCount; ++f) {
             if (frame.id != ids[f] || (f == tfComment ? commentFinal : used[static_cast<std::size_t>(f)] >= 0))

@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+namespace morvik {
+class PosixFile;
+}
+
 namespace morvik::id3 {
 
 // Random access to the bytes of a file (a file, or memory in the tests).
@@ -19,6 +23,20 @@ public:
     virtual ~ByteSource() = default;
     // Up to `n` bytes at `offset`; the count read, short at the end.
     virtual std::size_t readAt(std::int64_t offset, void* out, std::size_t n) = 0;
+};
+
+// A file read through a small cache, so the frame walk costs one read per
+// block of frame headers and seeks past large bodies.
+class FileByteSource final : public ByteSource {
+public:
+    explicit FileByteSource(PosixFile& file) : m_file(file) {}
+    std::size_t readAt(std::int64_t offset, void* out, std::size_t n) override;
+
+private:
+    PosixFile& m_file;
+    unsigned char m_cache[4096];
+    std::int64_t m_start = 0;
+    std::size_t m_length = 0;
 };
 
 // A text as an ID3v2 frame holds it: the encoding byte and the bytes of the
@@ -72,7 +90,7 @@ public:
 
     // The seven fields the grid shows, taken from the first frame of each
     // identifier (COMM: the first with an empty description, else the
-    // first; version 2.4 without TYER: the first four characters of TDRC).
+    // first; without TYER: the first four characters of TDRC).
     // `taken` receives the index in frames() of each frame used, or -1.
     TTagFields fields(std::array<int, tfCount>* taken = nullptr) const;
 
@@ -102,6 +120,11 @@ bool isFrameId(const char* id, std::size_t length);
 // terminator (0x00, or 00 00 at an even distance in UTF-16) or the end.
 // `next` receives the offset after the terminator (the end when none).
 std::string stringAt(const std::string& bytes, std::size_t start, unsigned char encoding, std::size_t* next);
+
+// The first string of a field's text: what the field shows. The other
+// encodings than 0 keep the frame's whole text, terminator and further
+// values included, so that it is written back unchanged.
+std::string firstString(const TTagField& field);
 
 // Undoes unsynchronisation: every 0xFF 0x00 becomes 0xFF.
 std::string withoutUnsynchronisation(const std::string& bytes);

@@ -359,7 +359,7 @@ std::string keptFrames(const Id3v2Tag& tag, const std::array<int, tfCount>& take
         const Id3v2Frame& frame = frames[i];
         // A recording time the year was taken from still gives its date and
         // time frames.
-        const bool recordingTime = tag.version() == 4 && frame.id == "TDRC";
+        const bool recordingTime = frame.id == "TDRC";
         if (!recordingTime && std::find(taken.begin(), taken.end(), static_cast<int>(i)) != taken.end())
             continue;
         if (!encoderReplaced && version3Id(frame.id) == "TSSE") {

@@ -18,7 +18,6 @@ namespace {
 constexpr std::size_t kV1SearchBytes = 200;  // the record is looked for in the last 200 bytes
 constexpr std::size_t kV1RecordBytes = 128;
 constexpr std::size_t kV1Buffer = 4096;
-constexpr std::size_t kReadCache = 4096;     // a tag's frame headers are read in blocks this long
 constexpr std::size_t kRewritePadding = 2001;
 constexpr std::size_t kCopyBuffer = 1 << 20;
 constexpr std::size_t kScanBuffer = 1 << 16;
@@ -210,36 +209,6 @@ int finishUnfinished(PosixFile& target, const std::string& realPath)
     return 0;
 }
 
-// A file read through a small cache, so the frame walk costs one read per
-// block of frame headers and seeks past large bodies.
-class CachedFileSource final : public id3::ByteSource {
-public:
-    explicit CachedFileSource(PosixFile& file) : m_file(file) {}
-    std::size_t readAt(std::int64_t offset, void* out, std::size_t n) override
-    {
-        std::size_t got = 0;
-        if (n > sizeof m_cache)
-            return m_file.readAt(offset, out, n, &got) ? got : 0;
-        if (offset < m_start || offset + static_cast<std::int64_t>(n) > m_start + static_cast<std::int64_t>(m_length)) {
-            m_length = 0;
-            m_start = offset;
-            if (!m_file.readAt(offset, m_cache, sizeof m_cache, &got))
-                return 0;
-            m_length = got;
-        }
-        const std::size_t from = static_cast<std::size_t>(offset - m_start);
-        const std::size_t count = std::min(n, m_length - std::min(from, m_length));
-        std::memcpy(out, m_cache + from, count);
-        return count;
-    }
-
-private:
-    PosixFile& m_file;
-    unsigned char m_cache[kReadCache];
-    std::int64_t m_start = 0;
-    std::size_t m_length = 0;
-};
-
 id3::TTagFields plainFields(const std::string& title, const std::string& artist, const std::string& album,
                             const std::string& year, const std::string& comment, const std::string& track,
                             const std::string& genre)
@@ -395,7 +364,7 @@ bool TMP3id::readId3v2()
 {
     if (!IsOpen())
         return false;
-    CachedFileSource source(*m_file);
+    id3::FileByteSource source(*m_file);
     const auto tag = id3::Id3v2Tag::read(source, m_file->size());
     if (!tag)
         return false;
@@ -452,7 +421,7 @@ void TMP3id::WriteTag(bool hasTag, const id3::TTagFields& fields, std::int64_t t
 {
     m_dropped.clear();
     const id3::TTagField& track = fields[id3::tfTrack];
-    const auto trackText = id3::asciiText(track);
+    const auto trackText = id3::asciiText(id3::TTagField{track.encoding, id3::firstString(track)});
     int trackNumber = 0;
     if (!trackText || !id3::parseTrack(*trackText, &trackNumber))
         fail("track \"" + describe(track.bytes) + "\" is not a number from 0 to 255", 0);
@@ -597,7 +566,7 @@ void TMP3id::writeId3v2(const id3::TTagFields& f)
 
     // The eight frames first, then every other frame of the old tag.
     std::string tag = std::string("ID3\x03\x00\x00", 6) + std::string(4, '\0') + id3::buildFrames(f);
-    CachedFileSource source(*m_file);
+    id3::FileByteSource source(*m_file);
     if (const auto old = id3::Id3v2Tag::read(source, fileSize)) {
         std::array<int, id3::tfCount> taken{};
         old->fields(&taken);

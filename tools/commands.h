@@ -15,6 +15,8 @@ int cmdDecode(const Args& args);
 int cmdInfo(const Args& args);
 int cmdRender(const Args& args);
 int cmdPlay(const Args& args);
+int cmdSet(const Args& args);
+int cmdFrames(const Args& args);
 
 // Escapes raw bytes for one line of output: backslash, tab, line feed and
 // carriage return as \\ \t \n \r, other bytes below 0x20 or from 0x7F as \xhh.
