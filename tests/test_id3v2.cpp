@@ -3,6 +3,7 @@
 #include "id3/id3v2tag.h"
 #include "id3/mp3id.h"
 
+#include "id3testsupport.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <functional>
 
 using namespace testsupport;
+using namespace id3testsupport;
 using morvik::TMP3id;
 using morvik::TTagView;
 using morvik::id3::Id3v2Tag;
@@ -20,67 +22,6 @@ using morvik::id3::TTagFields;
 namespace {
 
 const std::string kAudio = std::string(300, '\xFB') + std::string(300, '\x90');
-
-std::string s(const char* bytes, std::size_t n) { return std::string(bytes, n); }
-
-std::string header(int version, int flags, std::uint32_t size)
-{
-    return "ID3" + bytes({version, 0, flags}) + syncsafe(size);
-}
-
-std::string frame23(const std::string& id, const std::string& body, int flags = 0)
-{
-    return id + be32(static_cast<std::uint32_t>(body.size())) + bytes({flags >> 8, flags & 255}) + body;
-}
-
-std::string frame24(const std::string& id, const std::string& body, int flags = 0)
-{
-    return id + syncsafe(static_cast<std::uint32_t>(body.size())) + bytes({flags >> 8, flags & 255}) + body;
-}
-
-std::string frame22(const std::string& id, const std::string& body)
-{
-    const auto n = static_cast<std::uint32_t>(body.size());
-    return id + bytes({int(n >> 16), int(n >> 8 & 255), int(n & 255)}) + body;
-}
-
-// A tag of `version` holding `frames`, padded to `size` bytes after the
-// header (at least the frames).
-std::string tag(int version, const std::string& frames, std::size_t padding = 20, int flags = 0)
-{
-    return header(version, flags, static_cast<std::uint32_t>(frames.size() + padding)) + frames +
-           std::string(padding, '\0');
-}
-
-// UTF-16 little-endian of ASCII text.
-std::string le16(const std::string& ascii)
-{
-    std::string out;
-    for (char c : ascii)
-        out += std::string(1, c) + '\0';
-    return out;
-}
-
-std::string be16(const std::string& ascii)
-{
-    std::string out;
-    for (char c : ascii)
-        out += std::string(1, '\0') + c;
-    return out;
-}
-
-// Every 0xFF followed by 0x00 or a byte from 0xE0 gets a 0x00 after it.
-std::string unsynchronised(const std::string& plain)
-{
-    std::string out;
-    for (std::size_t i = 0; i < plain.size(); ++i) {
-        out += plain[i];
-        if (plain[i] == '\xFF' && (i + 1 == plain.size() || plain[i + 1] == '\0' ||
-                                   static_cast<unsigned char>(plain[i + 1]) >= 0xE0))
-            out += '\0';
-    }
-    return out;
-}
 
 struct Read {
     bool hasTag;

@@ -39,10 +39,10 @@ std::string textColumns(const std::string& id, const std::string& body)
     const auto encoding = static_cast<unsigned char>(body[0]);
     std::string columns = "\t" + std::to_string(encoding) + "\t";
     if (text)
-        return columns + escapeBytes(stringsFrom(body, 1, encoding));
+        return columns + escapeBytes(stringsFrom(body, 1, encoding), true);
     if (body.size() < 4)
         return columns;
-    return columns + escapeBytes(body.substr(1, 3)) + "\t" + escapeBytes(stringsFrom(body, 4, encoding));
+    return columns + escapeBytes(body.substr(1, 3)) + "\t" + escapeBytes(stringsFrom(body, 4, encoding), true);
 }
 
 } // namespace

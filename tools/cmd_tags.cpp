@@ -12,10 +12,10 @@
 namespace morvik::cli {
 namespace {
 
-void printField(const std::string& text)
+void printField(const std::string& text, bool utf8)
 {
     std::fputc('\t', stdout);
-    std::fputs(escapeBytes(text).c_str(), stdout);
+    std::fputs(escapeBytes(text, utf8).c_str(), stdout);
 }
 
 // The field an argument that differs from what was read stands for.
@@ -116,7 +116,7 @@ int writeFields(const std::string& path, const TagOptions& options, const FieldA
     return 0;
 }
 
-std::string escapeBytes(const std::string& bytes)
+std::string escapeBytes(const std::string& bytes, bool utf8)
 {
     static const char hex[] = "0123456789abcdef";
     std::string out;
@@ -128,7 +128,7 @@ std::string escapeBytes(const std::string& bytes)
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         default:
-            if (c < 0x20 || c >= 0x7F) {
+            if (c < 0x20 || (c >= 0x7F && !(utf8 && c >= 0x80))) {
                 out += "\\x";
                 out += hex[c >> 4];
                 out += hex[c & 15];
@@ -157,7 +157,7 @@ int cmdRead(const Args& args)
         std::fputs(escapeBytes(args[i]).c_str(), stdout);
         std::fputs(hasTag ? "\t1" : "\t0", stdout);
         for (int field = 0; field < id3::tfCount; ++field)
-            printField(shownField(tag, static_cast<id3::TTagFieldIndex>(field), options.utf8));
+            printField(shownField(tag, static_cast<id3::TTagFieldIndex>(field), options.utf8), options.utf8);
         std::printf("\t%lld\n", static_cast<long long>(tag.TagPosition()));
     }
     return 0;
