@@ -37,8 +37,9 @@ TFileList readFileRecord(TMP3id& reader, const std::string& path)
     record.HasTag = hasTag ? 1 : 0;
     record.View = reader.View();
     record.Path = path;
+    const id3::TTagFields fields = reader.Fields();
     for (std::size_t field = 0; field < record.Texts.size(); ++field)
-        record.Texts[field] = tagText(reader.Field(static_cast<id3::TTagFieldIndex>(field)));
+        record.Texts[field] = tagText(fields[field]);
     record.TagPosition = reader.TagPosition();
     return record;
 }

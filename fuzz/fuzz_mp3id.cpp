@@ -88,14 +88,6 @@ bool endsWith(const std::string& s, const std::string& tail)
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-morvik::id3::TTagFields fieldsOf(const TMP3id& tag)
-{
-    morvik::id3::TTagFields fields;
-    for (int i = 0; i < morvik::id3::tfCount; ++i)
-        fields[static_cast<std::size_t>(i)] = tag.Field(static_cast<morvik::id3::TTagFieldIndex>(i));
-    return fields;
-}
-
 std::string g_title; // a UTF-16 title made of the input's first bytes
 
 void readThenWrite(const std::string& path, TTagView view)
@@ -108,7 +100,7 @@ void readThenWrite(const std::string& path, TTagView view)
     TMP3id writer(view, true);
     writer.Open(path, 2);
     bool written = writer.IsOpen();
-    morvik::id3::TTagFields fields = fieldsOf(reader);
+    morvik::id3::TTagFields fields = reader.Fields();
     try {
         if (view == TTagView::ID3v2) {
             fields[morvik::id3::tfTitle] = {1, g_title};
@@ -130,7 +122,7 @@ void readThenWrite(const std::string& path, TTagView view)
     if (!again.ReadTag())
         std::abort();
     again.Close();
-    const morvik::id3::TTagFields back = fieldsOf(again);
+    const morvik::id3::TTagFields back = again.Fields();
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (back[i] != morvik::id3::forVersion3(fields[i]))
             std::abort();

@@ -390,6 +390,14 @@ std::string TMP3id::Track() const
     return track == std::string(1, '\0') ? std::string() : track;
 }
 
+id3::TTagFields TMP3id::Fields() const
+{
+    id3::TTagFields fields;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        fields[i] = Field(static_cast<id3::TTagFieldIndex>(i));
+    return fields;
+}
+
 id3::TTagField TMP3id::Field(id3::TTagFieldIndex index) const
 {
     const id3::TTagField& raw = m_fields[index];

@@ -70,6 +70,8 @@ public:
     // the ID3v2 encodings 1 to 3 the frame's text bytes (UTF-16 with its
     // byte-order mark), to be converted for the screen by the caller.
     id3::TTagField Field(id3::TTagFieldIndex index) const;
+    // The seven fields as Field gives them, in the grid's column order.
+    id3::TTagFields Fields() const;
     // 64-bit: files over 4 GiB keep their record's true offset.
     std::int64_t TagPosition() const { return m_tagPosition; }
     const std::string& FileName() const { return m_fileName; }

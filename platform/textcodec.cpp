@@ -134,11 +134,11 @@ std::uint32_t nextUtf8(std::string_view s, std::size_t& i)
     return cp;
 }
 
-// UTF-16 code units to UTF-8; unpaired surrogates and a trailing odd byte
-// become U+FFFD.
-std::string utf16ToUtf8(std::string_view bytes, bool bigEndian)
+// Calls `emit` with each code point of UTF-16 code units; an unpaired
+// surrogate gives U+FFFD. Returns whether a trailing odd byte was left.
+template <class Emit>
+bool decodeUtf16(std::string_view bytes, bool bigEndian, Emit&& emit)
 {
-    std::string out;
     const auto unit = [&](std::size_t i) -> std::uint32_t {
         const auto a = static_cast<unsigned char>(bytes[i]);
         const auto b = static_cast<unsigned char>(bytes[i + 1]);
@@ -154,9 +154,17 @@ std::string utf16ToUtf8(std::string_view bytes, bool bigEndian)
                 i += 2;
             }
         }
-        appendUtf8(out, cp >= 0xD800 && cp <= 0xDFFF ? kReplacementCharacter : cp);
+        emit(cp >= 0xD800 && cp <= 0xDFFF ? kReplacementCharacter : cp);
     }
-    if (i < bytes.size())
+    return i < bytes.size();
+}
+
+// UTF-16 code units to UTF-8; unpaired surrogates and a trailing odd byte
+// become U+FFFD.
+std::string utf16ToUtf8(std::string_view bytes, bool bigEndian)
+{
+    std::string out;
+    if (decodeUtf16(bytes, bigEndian, [&](std::uint32_t cp) { appendUtf8(out, cp); }))
         appendUtf8(out, kReplacementCharacter);
     return out;
 }
@@ -222,31 +230,9 @@ Cp932Encoding utf8ToCp932(std::string_view utf8)
 
 std::string utf16ToCp932(std::string_view bytes, bool bigEndian)
 {
-    std::string out;
-    const auto unit = [&](std::size_t i) -> std::uint32_t {
-        const auto a = static_cast<unsigned char>(bytes[i]);
-        const auto b = static_cast<unsigned char>(bytes[i + 1]);
-        return bigEndian ? (a << 8 | b) : (b << 8 | a);
-    };
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        std::uint32_t cp = unit(i);
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < bytes.size()) {
-            const std::uint32_t low = unit(i + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        if (cp >= 0xD800 && cp <= 0xDFFF) {
-            out += '?';
-            continue;
-        }
-        std::string utf8;
-        appendUtf8(utf8, cp);
-        const Cp932Encoding enc = utf8ToCp932(utf8);
-        out += enc.ok ? enc.bytes : std::string("?");
-    }
-    return out;
+    std::string utf8;
+    decodeUtf16(bytes, bigEndian, [&](std::uint32_t cp) { appendUtf8(utf8, cp); });
+    return utf8ToCp932Lossy(utf8);
 }
 
 std::string id3TextToUtf8(unsigned char encoding, std::string_view bytes)

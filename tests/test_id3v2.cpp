@@ -35,8 +35,7 @@ Read readFields(const std::string& path)
     Read r;
     r.hasTag = tag.ReadTag();
     tag.Close();
-    for (int i = 0; i < morvik::id3::tfCount; ++i)
-        r.fields[static_cast<std::size_t>(i)] = tag.Field(static_cast<morvik::id3::TTagFieldIndex>(i));
+    r.fields = tag.Fields();
     return r;
 }
 
@@ -46,9 +45,7 @@ std::vector<std::string> rewriteFields(const std::string& path, const std::funct
     TMP3id tag(TTagView::ID3v2, false);
     tag.Open(path, 2);
     const bool hasTag = tag.ReadTag();
-    TTagFields fields;
-    for (int i = 0; i < morvik::id3::tfCount; ++i)
-        fields[static_cast<std::size_t>(i)] = tag.Field(static_cast<morvik::id3::TTagFieldIndex>(i));
+    TTagFields fields = tag.Fields();
     change(fields);
     tag.WriteTag(hasTag, fields, tag.TagPosition());
     tag.Close();

@@ -27,10 +27,7 @@ morvik::id3::TTagFields fieldsOf(const std::string& path)
     tag.Open(path, 0);
     tag.ReadTag();
     tag.Close();
-    morvik::id3::TTagFields fields;
-    for (int i = 0; i < morvik::id3::tfCount; ++i)
-        fields[static_cast<std::size_t>(i)] = tag.Field(static_cast<morvik::id3::TTagFieldIndex>(i));
-    return fields;
+    return tag.Fields();
 }
 
 const std::string kEmoji16 = s("\x3C\xD8\xB5\xDF", 4);           // 🎵 in UTF-16LE

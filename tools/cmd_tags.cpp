@@ -89,10 +89,9 @@ int writeFields(const std::string& path, const TagOptions& options, const FieldA
         return 1;
     }
     const bool hasTag = tag.ReadTag();
-    id3::TTagFields fields;
+    id3::TTagFields fields = tag.Fields();
     for (std::size_t i = 0; i < fields.size(); ++i) {
         const auto index = static_cast<id3::TTagFieldIndex>(i);
-        fields[i] = tag.Field(index);
         if (!arguments[i] || *arguments[i] == shownField(tag, index, options.utf8))
             continue;
         std::string bad;
