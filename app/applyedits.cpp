@@ -5,6 +5,10 @@
 #include "platform/textcodec.h"
 
 namespace morvik {
+
+// A row's bytes are handed to the writer as its seven fields.
+static_assert(int{tcCount} == int{id3::tfCount} && int{tcTitle} == int{id3::tfTitle} && int{tcGenre} == int{id3::tfGenre});
+
 namespace {
 
 std::string baseName(const std::string& path)
