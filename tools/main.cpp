@@ -14,13 +14,25 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"read", "read [--v1|--v2] FILE...\n"
+    {"read", "read [--v1|--v2] [--utf8] FILE...\n"
              "    one line per file: path, has-tag, title, artist, album, year,\n"
-             "    comment, track, genre, tag position (tab-separated, escaped)",
+             "    comment, track, genre, tag position (tab-separated, escaped);\n"
+             "    texts as Shift-JIS bytes, or with --utf8 as UTF-8",
      morvik::cli::cmdRead},
-    {"write", "write [--v1|--v2] [--keep-date] FILE TITLE ARTIST ALBUM YEAR COMMENT TRACK GENRE\n"
-              "    writes the tag of the view (bytes as given)",
+    {"write", "write [--v1|--v2] [--keep-date] [--utf8] FILE TITLE ARTIST ALBUM YEAR COMMENT TRACK GENRE\n"
+              "    writes the tag of the view (bytes as given; with --utf8 UTF-8 text, stored as\n"
+              "    Shift-JIS, or as UTF-16 in ID3v2 when Shift-JIS cannot hold it); a text equal\n"
+              "    to what read prints keeps the field as it was",
      morvik::cli::cmdWrite},
+    {"set", "set [--v1|--v2] [--utf8] [--keep-date] FIELD=VALUE... -- FILE...\n"
+            "    changes only the fields named (title artist album year comment track genre)\n"
+            "    in every file, as write does",
+     morvik::cli::cmdSet},
+    {"frames", "frames FILE\n"
+               "    every frame of the ID3v2 tag: identifier, size, flags (hex); for text frames\n"
+               "    the encoding and the text as UTF-8 (COMM and USLT: language, then the\n"
+               "    description and the text separated by \\x00)",
+     morvik::cli::cmdFrames},
     {"decode", "decode IN OUT\n    raw signed 16-bit little-endian PCM of the whole file (OUT - for standard output)",
      morvik::cli::cmdDecode},
     {"info", "info FILE\n"
