@@ -5,6 +5,10 @@
 #include "platform/textcodec.h"
 
 namespace morvik {
+
+// A row's bytes are handed to the writer as its seven fields.
+static_assert(int{tcCount} == int{id3::tfCount} && int{tcTitle} == int{id3::tfTitle} && int{tcGenre} == int{id3::tfGenre});
+
 namespace {
 
 std::string baseName(const std::string& path)
@@ -40,16 +44,21 @@ TRowEncoding encodeRow(const TFileList& record, const TRowTexts& cells)
     TRowEncoding result;
     for (std::size_t field = 0; field < result.bytes.size(); ++field) {
         if (cells[field] == record.Texts[field].text) {
-            result.bytes[field] = record.Texts[field].bytes;
+            result.bytes[field] = record.Texts[field].field();
             continue;
         }
-        const Cp932Encoding encoded = utf8ToCp932(utf8Bytes(cells[field]));
+        const std::string utf8 = utf8Bytes(cells[field]);
+        const Cp932Encoding encoded = utf8ToCp932(utf8);
+        if (!encoded.ok && record.View == TTagView::ID3v2) {
+            result.bytes[field] = id3::TTagField{id3Utf16, utf8ToUtf16WithBom(utf8)};
+            continue;
+        }
         if (!encoded.ok) {
             result.error = QStringLiteral("%1 に書き込めません: 文字「%2」は Shift-JIS で表せません。")
                                .arg(utf8Text(record.Path), utf8Text(encoded.badCharacter));
             return result;
         }
-        result.bytes[field] = encoded.bytes;
+        result.bytes[field] = id3::TTagField{id3Latin, encoded.bytes};
     }
     result.ok = true;
     return result;
@@ -63,8 +72,7 @@ std::optional<QString> writeRow(TMP3id& tagIO, TTagView view, bool keepDate, TFi
     tagIO.Open(record.Path, 2);
     const bool opened = tagIO.IsOpen();
     try {
-        tagIO.WriteTag(record.HasTag != 0, bytes[tcTitle], bytes[tcArtist], bytes[tcAlbum], bytes[tcYear],
-                       bytes[tcComment], bytes[tcTrack], bytes[tcGenre], record.TagPosition);
+        tagIO.WriteTag(record.HasTag != 0, bytes, record.TagPosition);
     } catch (const TTagWriteError& e) {
         tagIO.Close();
         return QString::fromUtf8(e.what());
@@ -76,7 +84,7 @@ std::optional<QString> writeRow(TMP3id& tagIO, TTagView view, bool keepDate, TFi
     if (!opened)
         return std::nullopt;
     for (std::size_t field = 0; field < bytes.size(); ++field)
-        record.Texts[field] = TTagText{bytes[field], cells[field]};
+        record.Texts[field] = TTagText{bytes[field].bytes, cells[field], bytes[field].encoding};
     if (!record.HasTag)
         refreshTagPlace(record, view, keepDate);
     return std::nullopt;

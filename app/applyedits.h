@@ -25,8 +25,10 @@ struct TRowEncoding {
 };
 
 // The bytes to write for a row: a cell still showing what was read gives the
-// bytes read, any other cell its Shift-JIS encoding. Fails on the first cell
-// with a character Shift-JIS cannot hold.
+// encoding and bytes read, any other cell its Shift-JIS bytes (encoding 0)
+// or, when Shift-JIS cannot hold it and the row was read in the ID3v2 view,
+// UTF-16 with a byte-order mark (encoding 1). In the ID3v1 view it fails on
+// the first cell with a character Shift-JIS cannot hold.
 TRowEncoding encodeRow(const TFileList& record, const TRowTexts& cells);
 
 // Writes one row's tag through `tagIO` in `view` and, when the file was

@@ -20,7 +20,12 @@ QString shownFileName(const std::string& nameBytes) { return utf8Text(nameBytes)
 // Bytes that are not CP932 show as U+FFFD and the 0x00 padding of a field
 // (a short year keeps it) is not shown; the record keeps the bytes, so such
 // a field is written back unchanged.
-TTagText tagText(const std::string& bytes) { return TTagText{bytes, utf8Text(cp932ToDisplayText(bytes))}; }
+TTagText tagText(const id3::TTagField& field)
+{
+    return TTagText{field.bytes, utf8Text(id3TextToUtf8(field.encoding, id3::firstString(field))), field.encoding};
+}
+
+TTagText tagText(const std::string& bytes) { return tagText(id3::TTagField{0, bytes}); }
 
 TFileList readFileRecord(TMP3id& reader, const std::string& path)
 {
@@ -30,10 +35,11 @@ TFileList readFileRecord(TMP3id& reader, const std::string& path)
 
     TFileList record;
     record.HasTag = hasTag ? 1 : 0;
+    record.View = reader.View();
     record.Path = path;
-    record.Texts = {tagText(reader.Title()),   tagText(reader.Artist()), tagText(reader.Album()),
-                    tagText(reader.Year()),    tagText(reader.Comment()), tagText(reader.Track()),
-                    tagText(reader.Genre())};
+    const id3::TTagFields fields = reader.Fields();
+    for (std::size_t field = 0; field < record.Texts.size(); ++field)
+        record.Texts[field] = tagText(fields[field]);
     record.TagPosition = reader.TagPosition();
     return record;
 }

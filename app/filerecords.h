@@ -11,11 +11,14 @@
 #include <string>
 #include <vector>
 
-// One tag text of a file: the bytes the file holds and the text shown for
-// them. A cell still showing `text` is written back as exactly `bytes`.
+// One tag text of a file: the bytes the file holds with their ID3v2
+// encoding byte (0 in the ID3v1 view), and the text shown for them. A cell
+// still showing `text` is written back as exactly `field`.
 struct TTagText {
     std::string bytes;
     QString text;
+    unsigned char encoding = 0;
+    morvik::id3::TTagField field() const { return {encoding, bytes}; }
 };
 
 // Grid columns 1 to 7, in this order.
@@ -24,13 +27,14 @@ enum TTagColumn { tcTitle, tcArtist, tcAlbum, tcYear, tcComment, tcTrack, tcGenr
 // One loaded MP3 file (record i belongs to grid row i + 1).
 struct TFileList {
     std::uint8_t HasTag = 0;
+    morvik::TTagView View = morvik::TTagView::ID3v1; // the view the texts were read in
     std::string Path; // folder + "/" + name, the file system's bytes
     std::array<TTagText, tcCount> Texts; // as last read from or written to the file
     std::int64_t TagPosition = 0;  // 64-bit: files over 4 GiB keep their true record offset
 };
 
 using TRowTexts = std::array<QString, tcCount>;
-using TRowBytes = std::array<std::string, tcCount>;
+using TRowBytes = std::array<morvik::id3::TTagField, tcCount>;
 
 struct TFileListL {
     std::int32_t Count = 0;
@@ -53,7 +57,10 @@ std::string utf8Bytes(const QString& text);
 // bytes, taken as UTF-8).
 QString shownFileName(const std::string& nameBytes);
 
-// Tag bytes (CP932) with the text shown for them.
+// A field with the text shown for it: encoding 0 as CP932, the ID3v2
+// encodings 1 to 3 as UTF-16 and UTF-8.
+TTagText tagText(const id3::TTagField& field);
+// Encoding-0 bytes (CP932) with the text shown for them.
 TTagText tagText(const std::string& bytes);
 
 // Reads the tag of the reader's view of one file, as the folder load does:

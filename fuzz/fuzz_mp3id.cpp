@@ -2,8 +2,12 @@
 // writer in both views with the texts just read (on the fuzzer's own copy):
 // once by its name, once through a symbolic link, once as a file with two
 // hard links. After every write the audio (everything from the first frame
-// header whose next header confirms it) must be unchanged.
+// header whose next header confirms it) must be unchanged. The ID3v2 write
+// keeps every field as read (any encoding) but the title, which becomes a
+// UTF-16 text made of the input's first bytes; the fields must read back as
+// written.
 #include "id3/framesync.h"
+#include "id3/id3v2write.h"
 #include "id3/mp3id.h"
 
 #include <cstdint>
@@ -84,6 +88,8 @@ bool endsWith(const std::string& s, const std::string& tail)
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+std::string g_title; // a UTF-16 title made of the input's first bytes
+
 void readThenWrite(const std::string& path, TTagView view)
 {
     TMP3id reader(view, false);
@@ -93,14 +99,34 @@ void readThenWrite(const std::string& path, TTagView view)
 
     TMP3id writer(view, true);
     writer.Open(path, 2);
+    bool written = writer.IsOpen();
+    morvik::id3::TTagFields fields = reader.Fields();
     try {
-        writer.WriteTag(hasTag, reader.Title(), reader.Artist(), reader.Album(), reader.Year(),
-                        reader.Comment(), reader.Track(), reader.Genre(), reader.TagPosition());
+        if (view == TTagView::ID3v2) {
+            fields[morvik::id3::tfTitle] = {1, g_title};
+            writer.WriteTag(hasTag, fields, reader.TagPosition());
+        } else {
+            writer.WriteTag(hasTag, reader.Title(), reader.Artist(), reader.Album(), reader.Year(),
+                            reader.Comment(), reader.Track(), reader.Genre(), reader.TagPosition());
+        }
     } catch (const TTagWriteError&) {
         // Refused input (a track that is not 0-255, no audio behind a broken
         // size) is an expected answer.
+        written = false;
     }
     writer.Close();
+    if (view != TTagView::ID3v2 || !written)
+        return;
+    TMP3id again(view, false);
+    again.Open(path, 0);
+    if (!again.ReadTag())
+        std::abort();
+    again.Close();
+    const morvik::id3::TTagFields back = again.Fields();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (back[i] != morvik::id3::forVersion3(fields[i]))
+            std::abort();
+    }
 }
 
 // Writes through `name` (the file itself, a link to it, or one of two hard
@@ -123,6 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = folder + "a.mp3";
     const std::string link = folder + "link.mp3";
     const std::string second = folder + "b.mp3";
+    g_title = "\xFF\xFE" + std::string(reinterpret_cast<const char*>(data), std::min<std::size_t>(size, 6));
 
     if (writeWhole(path, data, size)) {
         writeAndCheck(path, path);

@@ -1,6 +1,7 @@
 #include "id3/mp3id.h"
 
 #include "id3/framesync.h"
+#include "id3/id3v2write.h"
 #include "platform/bytes.h"
 #include "platform/posixfile.h"
 #include "platform/textcodec.h"
@@ -17,15 +18,10 @@ namespace {
 constexpr std::size_t kV1SearchBytes = 200;  // the record is looked for in the last 200 bytes
 constexpr std::size_t kV1RecordBytes = 128;
 constexpr std::size_t kV1Buffer = 4096;
-constexpr std::size_t kV2Window = 4096;      // file offsets 3 to 4098
 constexpr std::size_t kRewritePadding = 2001;
 constexpr std::size_t kCopyBuffer = 1 << 20;
 constexpr std::size_t kScanBuffer = 1 << 16;
 constexpr char kUnfinishedMark[] = ".morvik-unfinished-";
-// The software text of the TSSE frame. The tag writer and the window are
-// versioned apart: the window's title says "ver2.03" while the writer still
-// stamps "ver2.01", and both are right. Files already written carry this text.
-constexpr char kEncoderText[] = "Morvik ver2.01";
 
 std::string withoutNulBytes(const std::string& s)
 {
@@ -34,62 +30,8 @@ std::string withoutNulBytes(const std::string& s)
     return out;
 }
 
-// The bytes of `window` from `start`, `count` long, cut at the window's end.
-std::string takeBytes(const unsigned char* window, std::size_t windowSize, std::int64_t start,
-                      std::int64_t count)
-{
-    if (count <= 0 || start < 0 || start >= static_cast<std::int64_t>(windowSize))
-        return {};
-    const auto n = std::min<std::int64_t>(count, static_cast<std::int64_t>(windowSize) - start);
-    return std::string(reinterpret_cast<const char*>(window + start), static_cast<std::size_t>(n));
-}
-
-std::string upToFirstNul(std::string s)
-{
-    const auto nul = s.find('\0');
-    if (nul != std::string::npos)
-        s.resize(nul);
-    return s;
-}
-
-void putBigEndian32(std::string& out, std::uint32_t v)
-{
-    char word[4];
-    bytes::putBigEndian32(word, v);
-    out.append(word, sizeof word);
-}
-
-void appendFrame(std::string& out, const char* id, const std::string& body)
-{
-    out.append(id, 4);
-    putBigEndian32(out, static_cast<std::uint32_t>(body.size()));
-    out.append(2, '\0');
-    out += body;
-}
-
-void appendTextFrame(std::string& out, const char* id, const std::string& text)
-{
-    appendFrame(out, id, std::string(1, '\0') + text);
-}
-
-// A track text is empty or a decimal number from 0 to 255.
-bool parseTrack(const std::string& text, int* value)
-{
-    *value = 0;
-    if (text.empty())
-        return true;
-    if (text.size() > 3)
-        return false;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        *value = *value * 10 + (c - '0');
-    }
-    return *value <= 255;
-}
-
-// Index written into the genre byte or the "(n)" prefix: the first table
-// entry equal to the name; an empty name finds the first empty entry, 148.
+// Index written into the genre byte: the first table entry equal to the
+// name; an empty name finds the first empty entry, 148.
 int genreNumber(const std::string& genre, int whenUnknown)
 {
     const int index = GenreIndex(genre);
@@ -267,9 +209,31 @@ int finishUnfinished(PosixFile& target, const std::string& realPath)
     return 0;
 }
 
+id3::TTagFields plainFields(const std::string& title, const std::string& artist, const std::string& album,
+                            const std::string& year, const std::string& comment, const std::string& track,
+                            const std::string& genre)
+{
+    return {id3::TTagField{0, title}, {0, artist}, {0, album}, {0, year}, {0, comment}, {0, track}, {0, genre}};
+}
+
 } // namespace
 
 namespace id3 {
+
+bool parseTrack(std::string_view text, int* value)
+{
+    *value = 0;
+    if (text.empty())
+        return true;
+    if (text.size() > 3)
+        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        *value = *value * 10 + (c - '0');
+    }
+    return *value <= 255;
+}
 
 std::string cutShiftJis(std::string_view text, std::size_t width)
 {
@@ -292,16 +256,8 @@ std::string buildId3v2Tag(const std::string& title, const std::string& artist,
                           const std::string& comment, const std::string& track,
                           const std::string& genre)
 {
-    std::string tag = std::string("ID3\x03\x00\x00", 6) + std::string(4, '\0');
-    appendTextFrame(tag, "TPE1", artist);
-    appendTextFrame(tag, "TIT2", title);
-    appendTextFrame(tag, "TALB", album);
-    appendTextFrame(tag, "TRCK", track);
-    appendFrame(tag, "COMM", std::string("\0eng\0", 5) + comment);
-    appendTextFrame(tag, "TCON", "(" + std::to_string(genreNumber(genre, 256)) + ")" + genre);
-    appendTextFrame(tag, "TYER", year);
-    appendTextFrame(tag, "TSSE", kEncoderText);
-    return tag;
+    return std::string("ID3\x03\x00\x00", 6) + std::string(4, '\0') +
+           buildFrames(plainFields(title, artist, album, year, comment, track, genre));
 }
 
 } // namespace id3
@@ -382,12 +338,12 @@ bool TMP3id::readId3v1()
     std::size_t got = 0;
     if (size < 0 || start < 0 || !m_file->readAt(start, buffer, kV1SearchBytes, &got) ||
         got != kV1SearchBytes) {
-        m_fields.track = std::string(1, '\0');
+        m_fields[id3::tfTrack] = {0, std::string(1, '\0')};
         return false;
     }
     const int p = findId3v1Record(buffer);
     if (p < 0) {
-        m_fields.track = std::string(1, '\0');
+        m_fields[id3::tfTrack] = {0, std::string(1, '\0')};
         return false;
     }
     const unsigned char* found = buffer + p;
@@ -395,87 +351,66 @@ bool TMP3id::readId3v1()
     const auto field = [&](std::size_t offset, std::size_t n) {
         return std::string(reinterpret_cast<const char*>(found + offset), n);
     };
-    m_fields.title = field(3, 30);
-    m_fields.artist = field(33, 30);
-    m_fields.album = field(63, 30);
-    m_fields.year = field(93, 4);
-    m_fields.comment = field(97, 28);
-    if (m_fields.year == std::string(4, '\0'))
-        m_fields.year.clear();
-    m_fields.track = found[125] == 0x20 ? std::string() : std::to_string(found[126]);
-    m_fields.genre = std::string(GenreTable()[found[127]]);
+    std::string year = field(93, 4);
+    if (year == std::string(4, '\0'))
+        year.clear();
+    m_fields = plainFields(field(3, 30), field(33, 30), field(63, 30), year, field(97, 28),
+                           found[125] == 0x20 ? std::string() : std::to_string(found[126]),
+                           std::string(GenreTable()[found[127]]));
     return true;
 }
 
 bool TMP3id::readId3v2()
 {
-    unsigned char magic[3] = {};
-    std::size_t got = 0;
-    if (!IsOpen() || !m_file->readAt(0, magic, 3, &got) || got != 3 || std::memcmp(magic, "ID3", 3) != 0)
+    if (!IsOpen())
         return false;
-    unsigned char window[kV2Window] = {};
-    m_file->read(window, kV2Window);
-
-    struct FrameTarget {
-        const char* id;
-        std::string Fields::*field;
-    };
-    static const FrameTarget targets[] = {
-        {"TIT2", &Fields::title}, {"TPE1", &Fields::artist}, {"TALB", &Fields::album},
-        {"TRCK", &Fields::track}, {"COMM", &Fields::comment}, {"TCON", &Fields::genre},
-        {"TYER", &Fields::year},
-    };
-    const unsigned char* end = window + kV2Window;
-    for (const FrameTarget& t : targets) {
-        const auto* id = reinterpret_cast<const unsigned char*>(t.id);
-        const unsigned char* at = std::search(static_cast<const unsigned char*>(window), end, id, id + 4);
-        if (at == end)
-            continue;
-        const std::int64_t q = at - window;
-        unsigned char sizeBytes[4] = {};
-        for (int k = 0; k < 4; ++k)
-            if (q + 4 + k < static_cast<std::int64_t>(kV2Window))
-                sizeBytes[k] = window[q + 4 + k];
-        const auto n = static_cast<std::int64_t>(static_cast<std::int32_t>(bytes::bigEndian32(sizeBytes)));
-        const bool plainText = q + 10 < static_cast<std::int64_t>(kV2Window) && window[q + 10] == 0;
-        const bool isComment = std::strcmp(t.id, "COMM") == 0;
-
-        std::string text;
-        if (isComment && plainText) {
-            // Encoding 0: the description ends at its 0x00; the comment follows.
-            const std::string body = takeBytes(window, kV2Window, q + 14, n - 4);
-            const auto nul = body.find('\0');
-            text = nul == std::string::npos ? takeBytes(window, kV2Window, q + 15, n - 5)
-                                            : body.substr(nul + 1);
-        } else if (isComment) {
-            text = takeBytes(window, kV2Window, q + 15, n - 5);
-        } else {
-            text = takeBytes(window, kV2Window, q + 11, n - 1);
-        }
-        // Version 2.3 allows a terminating 0x00 on single-byte text, and
-        // peers write one; the text ends there.
-        if (plainText)
-            text = upToFirstNul(std::move(text));
-        if (std::strcmp(t.id, "TCON") == 0) {
-            const auto close = text.find(')');
-            if (close != std::string::npos)
-                text.erase(0, close + 1);
-        }
-        m_fields.*(t.field) = std::move(text);
-    }
+    id3::FileByteSource source(*m_file);
+    const auto tag = id3::Id3v2Tag::read(source, m_file->size());
+    if (!tag)
+        return false;
+    // Fields without a frame stay as they were.
+    std::array<int, id3::tfCount> taken{};
+    const id3::TTagFields found = tag->fields(&taken);
+    for (std::size_t f = 0; f < found.size(); ++f)
+        if (taken[f] >= 0)
+            m_fields[f] = found[f];
     return true;
 }
 
-std::string TMP3id::Title() const { return withoutNulBytes(m_fields.title); }
-std::string TMP3id::Artist() const { return withoutNulBytes(m_fields.artist); }
-std::string TMP3id::Album() const { return withoutNulBytes(m_fields.album); }
-std::string TMP3id::Year() const { return m_fields.year; }
-std::string TMP3id::Comment() const { return withoutNulBytes(m_fields.comment); }
-std::string TMP3id::Genre() const { return m_fields.genre; }
+std::string TMP3id::Title() const { return withoutNulBytes(m_fields[id3::tfTitle].bytes); }
+std::string TMP3id::Artist() const { return withoutNulBytes(m_fields[id3::tfArtist].bytes); }
+std::string TMP3id::Album() const { return withoutNulBytes(m_fields[id3::tfAlbum].bytes); }
+std::string TMP3id::Year() const { return m_fields[id3::tfYear].bytes; }
+std::string TMP3id::Comment() const { return withoutNulBytes(m_fields[id3::tfComment].bytes); }
+std::string TMP3id::Genre() const { return m_fields[id3::tfGenre].bytes; }
 
 std::string TMP3id::Track() const
 {
-    return m_fields.track == std::string(1, '\0') ? std::string() : m_fields.track;
+    const std::string& track = m_fields[id3::tfTrack].bytes;
+    return track == std::string(1, '\0') ? std::string() : track;
+}
+
+id3::TTagFields TMP3id::Fields() const
+{
+    id3::TTagFields fields;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        fields[i] = Field(static_cast<id3::TTagFieldIndex>(i));
+    return fields;
+}
+
+id3::TTagField TMP3id::Field(id3::TTagFieldIndex index) const
+{
+    const id3::TTagField& raw = m_fields[index];
+    if (raw.encoding != 0)
+        return raw;
+    switch (index) {
+    case id3::tfTitle: return {0, Title()};
+    case id3::tfArtist: return {0, Artist()};
+    case id3::tfAlbum: return {0, Album()};
+    case id3::tfComment: return {0, Comment()};
+    case id3::tfTrack: return {0, Track()};
+    default: return raw;
+    }
 }
 
 void TMP3id::fail(const std::string& what, int err) const
@@ -487,15 +422,28 @@ void TMP3id::WriteTag(bool hasTag, const std::string& title, const std::string& 
                       const std::string& album, const std::string& year, const std::string& comment,
                       const std::string& track, const std::string& genre, std::int64_t tagPosition)
 {
+    WriteTag(hasTag, plainFields(title, artist, album, year, comment, track, genre), tagPosition);
+}
+
+void TMP3id::WriteTag(bool hasTag, const id3::TTagFields& fields, std::int64_t tagPosition)
+{
+    m_dropped.clear();
+    const id3::TTagField& track = fields[id3::tfTrack];
+    const auto trackText = id3::asciiText(id3::TTagField{track.encoding, id3::firstString(track)});
     int trackNumber = 0;
-    if (!parseTrack(track, &trackNumber))
-        fail("track \"" + describe(track) + "\" is not a number from 0 to 255", 0);
+    if (!trackText || !id3::parseTrack(*trackText, &trackNumber))
+        fail("track \"" + describe(track.bytes) + "\" is not a number from 0 to 255", 0);
+    if (m_view == TTagView::ID3v1) {
+        for (const id3::TTagField& field : fields)
+            if (field.encoding != 0)
+                fail("an ID3v1 tag holds Shift-JIS texts only", 0);
+    }
     // A file that could not be opened is not written.
     if (!IsOpen())
         return;
     finishInterrupted();
     const bool positioned = m_file->seek(tagPosition);
-    const Fields f{title, artist, album, year, comment, track, genre};
+    const id3::TTagFields& f = fields;
     if (m_view == TTagView::ID3v1) {
         // The record is updated where it was found; if the file no longer
         // has "TAG" there (it changed since it was read), writing would
@@ -541,7 +489,7 @@ bool TMP3id::tagBytesBefore(std::int64_t position)
            std::memcmp(magic, "TAG", 3) == 0;
 }
 
-void TMP3id::writeId3v1(bool hasTag, const Fields& f)
+void TMP3id::writeId3v1(bool hasTag, const id3::TTagFields& f)
 {
     using id3::cutShiftJis;
     const auto padded = [](const std::string& text, std::size_t width, char pad) {
@@ -557,20 +505,20 @@ void TMP3id::writeId3v1(bool hasTag, const Fields& f)
             fail("cannot append the ID3v1 tag", m_file->lastError());
         record = "TAG";
     }
-    record += padded(f.title, 30, '\0');
-    record += padded(f.artist, 30, '\0');
-    record += padded(f.album, 30, '\0');
-    record += padded(f.year, 4, '\0');
-    record += padded(f.comment, 28, ' ');
+    record += padded(f[id3::tfTitle].bytes, 30, '\0');
+    record += padded(f[id3::tfArtist].bytes, 30, '\0');
+    record += padded(f[id3::tfAlbum].bytes, 30, '\0');
+    record += padded(f[id3::tfYear].bytes, 4, '\0');
+    record += padded(f[id3::tfComment].bytes, 28, ' ');
     int trackNumber = 0;
-    parseTrack(f.track, &trackNumber);
-    if (f.track.empty()) {
+    id3::parseTrack(f[id3::tfTrack].bytes, &trackNumber);
+    if (f[id3::tfTrack].bytes.empty()) {
         record += "  ";
     } else {
         record += '\0';
         record += static_cast<char>(trackNumber);
     }
-    record += static_cast<char>(genreNumber(f.genre, 0));
+    record += static_cast<char>(genreNumber(f[id3::tfGenre].bytes, 0));
 
     // The bytes being replaced, so that a write cut short (a full disk, an
     // I/O error) can be undone instead of leaving half a record.
@@ -612,11 +560,8 @@ std::int64_t TMP3id::oldTagEndForRewrite(const unsigned char* head, std::size_t 
     return audio < 0 ? declared : std::min(audio, declared);
 }
 
-void TMP3id::writeId3v2(const Fields& f)
+void TMP3id::writeId3v2(const id3::TTagFields& f)
 {
-    std::string tag = id3::buildId3v2Tag(f.title, f.artist, f.album, f.year, f.comment, f.track, f.genre);
-    const std::int64_t frames = static_cast<std::int64_t>(tag.size()) - 10;
-
     unsigned char head[10] = {};
     std::size_t got = 0;
     m_file->readAt(0, head, sizeof head, &got);
@@ -626,6 +571,16 @@ void TMP3id::writeId3v2(const Fields& f)
     const std::int64_t oldTagEnd = oldTagEndForRewrite(head, got, fileSize);
     if (oldTagEnd < 0)
         fail("the ID3v2 tag's size is wrong and no audio follows it; the file is left as it was", 0);
+
+    // The eight frames first, then every other frame of the old tag.
+    std::string tag = std::string("ID3\x03\x00\x00", 6) + std::string(4, '\0') + id3::buildFrames(f);
+    id3::FileByteSource source(*m_file);
+    if (const auto old = id3::Id3v2Tag::read(source, fileSize)) {
+        std::array<int, id3::tfCount> taken{};
+        old->fields(&taken);
+        tag += id3::keptFrames(*old, taken, oldTagEnd, &m_dropped);
+    }
+    const std::int64_t frames = static_cast<std::int64_t>(tag.size()) - 10;
     const bool cleanVersion3 = got == 10 && std::memcmp(head, "ID3", 3) == 0 && head[3] == 3 && head[5] == 0 &&
                                bytes::isSyncSafe(head + 6) && oldTagEnd == bytes::syncSafe28(head + 6) + 10;
 

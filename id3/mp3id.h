@@ -3,6 +3,8 @@
 // (Shift-JIS on our users' files) and are never converted here.
 #pragma once
 
+#include "id3/id3v2tag.h"
+
 #include <array>
 #include <cstdint>
 #include <ctime>
@@ -10,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morvik {
 
@@ -63,6 +66,12 @@ public:
     std::string Comment() const;
     std::string Track() const;
     std::string Genre() const;
+    // A field as read: in encoding 0 exactly the bytes its getter gives; in
+    // the ID3v2 encodings 1 to 3 the frame's text bytes (UTF-16 with its
+    // byte-order mark), to be converted for the screen by the caller.
+    id3::TTagField Field(id3::TTagFieldIndex index) const;
+    // The seven fields as Field gives them, in the grid's column order.
+    id3::TTagFields Fields() const;
     // 64-bit: files over 4 GiB keep their record's true offset.
     std::int64_t TagPosition() const { return m_tagPosition; }
     const std::string& FileName() const { return m_fileName; }
@@ -83,6 +92,13 @@ public:
                   const std::string& album, const std::string& year,
                   const std::string& comment, const std::string& track,
                   const std::string& genre, std::int64_t tagPosition);
+    // The same with each field's encoding. In the ID3v1 view every field
+    // must be in encoding 0. In the ID3v2 view every frame of the old tag
+    // that the grid does not show is kept (see DroppedFrames).
+    void WriteTag(bool hasTag, const id3::TTagFields& fields, std::int64_t tagPosition);
+    // The frames of the old ID3v2 tag the last WriteTag could not keep, one
+    // description each.
+    const std::vector<std::string>& DroppedFrames() const { return m_dropped; }
 
     // Whether the last WriteTag first finished an interrupted in-place
     // rewrite of this file.
@@ -92,15 +108,11 @@ public:
     static bool FinishInterruptedWrite(const std::string& path);
 
 private:
-    struct Fields {
-        std::string title, artist, album, year, comment, track, genre;
-    };
-
     bool readId3v1();
     bool readId3v2();
     bool tagBytesBefore(std::int64_t position);
-    void writeId3v1(bool hasTag, const Fields& f);
-    void writeId3v2(const Fields& f);
+    void writeId3v1(bool hasTag, const id3::TTagFields& f);
+    void writeId3v2(const id3::TTagFields& f);
     std::int64_t oldTagEndForRewrite(const unsigned char* head, std::size_t got, std::int64_t fileSize);
     void rewriteWithTag(const std::string& tag, std::int64_t oldTagEnd);
     void writeNewContent(PosixFile& out, const std::string& tag, std::int64_t oldTagEnd);
@@ -112,7 +124,8 @@ private:
     TTagView m_view;
     bool m_keepDate;
     std::string m_fileName;
-    Fields m_fields;
+    id3::TTagFields m_fields;
+    std::vector<std::string> m_dropped;
     std::int64_t m_tagPosition = 0;
     std::unique_ptr<PosixFile> m_file;
     int m_openError = 0;
@@ -125,8 +138,11 @@ namespace id3 {
 // Cuts Shift-JIS bytes to at most `width` bytes without splitting a
 // double-byte character.
 std::string cutShiftJis(std::string_view text, std::size_t width);
+// Whether a track text can be written: empty or a decimal number from 0 to
+// 255 (`value` receives it, 0 when empty).
+bool parseTrack(std::string_view text, int* value);
 // The ID3v2.3 tag (header and eight frames, no padding, size field 0) that
-// WriteTag builds for these fields.
+// WriteTag builds for these fields when the file has no other frames.
 std::string buildId3v2Tag(const std::string& title, const std::string& artist,
                           const std::string& album, const std::string& year,
                           const std::string& comment, const std::string& track,

@@ -99,6 +99,82 @@ void appendUtf8(std::string& out, std::uint32_t cp)
     }
 }
 
+constexpr std::uint32_t kReplacementCharacter = 0xFFFD;
+
+// The code point of the UTF-8 sequence at `i`, advancing `i`; an invalid
+// sequence (truncated, overlong, a surrogate, beyond U+10FFFF) gives U+FFFD
+// and advances by one byte.
+std::uint32_t nextUtf8(std::string_view s, std::size_t& i)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(i);
+    const std::size_t length = utf8SequenceLength(lead);
+    if (length == 1) {
+        ++i;
+        return lead < 0x80 ? lead : kReplacementCharacter;
+    }
+    if (i + length > s.size()) {
+        ++i;
+        return kReplacementCharacter;
+    }
+    std::uint32_t cp = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return kReplacementCharacter;
+        }
+        cp = cp << 6 | (byte(i + k) & 0x3F);
+    }
+    static const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return kReplacementCharacter;
+    }
+    i += length;
+    return cp;
+}
+
+// Calls `emit` with each code point of UTF-16 code units; an unpaired
+// surrogate gives U+FFFD. Returns whether a trailing odd byte was left.
+template <class Emit>
+bool decodeUtf16(std::string_view bytes, bool bigEndian, Emit&& emit)
+{
+    const auto unit = [&](std::size_t i) -> std::uint32_t {
+        const auto a = static_cast<unsigned char>(bytes[i]);
+        const auto b = static_cast<unsigned char>(bytes[i + 1]);
+        return bigEndian ? (a << 8 | b) : (b << 8 | a);
+    };
+    std::size_t i = 0;
+    for (; i + 1 < bytes.size(); i += 2) {
+        std::uint32_t cp = unit(i);
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < bytes.size()) {
+            const std::uint32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        emit(cp >= 0xD800 && cp <= 0xDFFF ? kReplacementCharacter : cp);
+    }
+    return i < bytes.size();
+}
+
+// UTF-16 code units to UTF-8; unpaired surrogates and a trailing odd byte
+// become U+FFFD.
+std::string utf16ToUtf8(std::string_view bytes, bool bigEndian)
+{
+    std::string out;
+    if (decodeUtf16(bytes, bigEndian, [&](std::uint32_t cp) { appendUtf8(out, cp); }))
+        appendUtf8(out, kReplacementCharacter);
+    return out;
+}
+
+void appendUtf16LE(std::string& out, std::uint32_t unit)
+{
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
+}
+
 } // namespace
 
 std::optional<std::string> cp932ToUtf8(std::string_view bytes)
@@ -154,29 +230,79 @@ Cp932Encoding utf8ToCp932(std::string_view utf8)
 
 std::string utf16ToCp932(std::string_view bytes, bool bigEndian)
 {
-    std::string out;
-    const auto unit = [&](std::size_t i) -> std::uint32_t {
-        const auto a = static_cast<unsigned char>(bytes[i]);
-        const auto b = static_cast<unsigned char>(bytes[i + 1]);
-        return bigEndian ? (a << 8 | b) : (b << 8 | a);
-    };
+    std::string utf8;
+    decodeUtf16(bytes, bigEndian, [&](std::uint32_t cp) { appendUtf8(utf8, cp); });
+    return utf8ToCp932Lossy(utf8);
+}
+
+std::string id3TextToUtf8(unsigned char encoding, std::string_view bytes)
+{
+    std::string text;
+    switch (encoding) {
+    case id3Latin:
+        return cp932ToDisplayText(bytes);
+    case id3Utf16:
+        if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFE\xFF")
+            text = utf16ToUtf8(bytes.substr(2), true);
+        else if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFF\xFE")
+            text = utf16ToUtf8(bytes.substr(2), false);
+        else
+            text = utf16ToUtf8(bytes, false);
+        break;
+    case id3Utf16BE:
+        text = utf16ToUtf8(bytes, true);
+        break;
+    case id3Utf8:
+        for (std::size_t i = 0; i < bytes.size();)
+            appendUtf8(text, nextUtf8(bytes, i));
+        break;
+    default:
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            appendUtf8(text, kReplacementCharacter);
+        break;
+    }
+    std::erase(text, '\0');
+    return text;
+}
+
+std::string utf8ToUtf16WithBom(std::string_view utf8)
+{
+    std::string out = "\xFF\xFE";
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::uint32_t cp = nextUtf8(utf8, i);
+        if (cp >= 0x10000) {
+            appendUtf16LE(out, 0xD800 + ((cp - 0x10000) >> 10));
+            appendUtf16LE(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            appendUtf16LE(out, cp);
+        }
+    }
+    return out;
+}
+
+std::string utf16BEToUtf16WithBom(std::string_view bytes)
+{
+    std::string out = "\xFF\xFE";
+    out.reserve(2 + bytes.size());
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        std::uint32_t cp = unit(i);
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < bytes.size()) {
-            const std::uint32_t low = unit(i + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        if (cp >= 0xD800 && cp <= 0xDFFF) {
-            out += '?';
-            continue;
-        }
-        std::string utf8;
-        appendUtf8(utf8, cp);
-        const Cp932Encoding enc = utf8ToCp932(utf8);
-        out += enc.ok ? enc.bytes : std::string("?");
+        out += bytes[i + 1];
+        out += bytes[i];
+    }
+    if (bytes.size() % 2)
+        out += bytes.back();
+    return out;
+}
+
+std::string utf8ToCp932Lossy(std::string_view utf8)
+{
+    if (const Cp932Encoding whole = utf8ToCp932(utf8); whole.ok)
+        return whole.bytes;
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t start = i;
+        const std::uint32_t cp = nextUtf8(utf8, i);
+        const Cp932Encoding one = utf8ToCp932(utf8.substr(start, i - start));
+        out += cp != kReplacementCharacter && one.ok ? one.bytes : std::string("?");
     }
     return out;
 }

@@ -39,4 +39,31 @@ Cp932Encoding utf8ToCp932(std::string_view utf8);
 // unpaired surrogates become "?". A trailing odd byte is ignored.
 std::string utf16ToCp932(std::string_view bytes, bool bigEndian);
 
+// The text encodings of ID3v2 text fields, by their encoding byte.
+enum TId3Encoding : unsigned char {
+    id3Latin = 0,       // single bytes; on our users' files Shift-JIS
+    id3Utf16 = 1,       // UTF-16 with a byte-order mark
+    id3Utf16BE = 2,     // UTF-16 big-endian, no mark (version 2.4)
+    id3Utf8 = 3,        // UTF-8 (version 2.4)
+};
+
+// The bytes of an ID3v2 text field as UTF-8 text to show. Encoding 0 is
+// taken as CP932 (as cp932ToDisplayText). For UTF-16 a missing byte-order
+// mark means little-endian. Unpaired surrogates, a trailing odd byte and
+// invalid UTF-8 show as U+FFFD; 0x00 characters (padding, separators) are
+// left out. Any other encoding byte shows every byte as U+FFFD.
+std::string id3TextToUtf8(unsigned char encoding, std::string_view bytes);
+
+// UTF-8 text as UTF-16 little-endian behind the mark FF FE (encoding 1).
+// Invalid UTF-8 bytes become U+FFFD.
+std::string utf8ToUtf16WithBom(std::string_view utf8);
+
+// UTF-16 big-endian (encoding 2) as UTF-16 little-endian behind FF FE: the
+// same code units, so nothing is lost, unpaired surrogates included.
+std::string utf16BEToUtf16WithBom(std::string_view bytes);
+
+// UTF-8 to CP932 for output in the Shift-JIS world: characters CP932 lacks
+// become "?". Invalid UTF-8 bytes become "?" too.
+std::string utf8ToCp932Lossy(std::string_view utf8);
+
 } // namespace morvik

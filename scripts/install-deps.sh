@@ -19,6 +19,9 @@ packages=(
   xvfb xauth xdotool xclip fonts-noto-cjk
   # the include-layer check (tests/check_includes.py) runs on /usr/bin/python3
   python3
+  # tag peer for the ID3v2 interoperability tests (UTF-16/UTF-8, v2.2-2.4,
+  # APIC, USLT, TXXX, PRIV, several COMM frames), run on /usr/bin/python3
+  python3-mutagen
 )
 
 missing=()

@@ -70,14 +70,45 @@ TEST(ApplyEdits, UnchangedCellsKeepTheirBytesAndChangedOnesAreEncoded)
     EXPECT_TRUE(morvik::rowChanged(record, cells));
     const morvik::TRowEncoding encoded = morvik::encodeRow(record, cells);
     ASSERT_TRUE(encoded.ok);
-    EXPECT_EQ(encoded.bytes[tcTitle], unreadable);
-    EXPECT_EQ(encoded.bytes[tcArtist], "\x93\xfa\x96\x7b");
-    EXPECT_EQ(encoded.bytes[tcGenre], "x");
+    EXPECT_EQ(encoded.bytes[tcTitle].bytes, unreadable);
+    EXPECT_EQ(encoded.bytes[tcArtist].bytes, "\x93\xfa\x96\x7b");
+    EXPECT_EQ(encoded.bytes[tcGenre].bytes, "x");
 
     cells[tcComment] = QStringLiteral("5€");
     const morvik::TRowEncoding refused = morvik::encodeRow(record, cells);
     EXPECT_FALSE(refused.ok);
     EXPECT_EQ(refused.error, QStringLiteral("/music/song.mp3 に書き込めません: 文字「€」は Shift-JIS で表せません。"));
+}
+
+// In the ID3v2 view a text Shift-JIS cannot hold is stored as UTF-16; texts
+// read in any encoding and left alone keep their encoding and bytes.
+TEST(ApplyEdits, Id3v2CellsShiftJisCannotHoldBecomeUtf16)
+{
+    TFileList record;
+    record.View = morvik::TTagView::ID3v2;
+    const morvik::id3::TTagField utf16{1, std::string("\xFF\xFE\x55\xD5\x6D\xAD", 6)}; // 한국 ... as read
+    const morvik::id3::TTagField utf8{3, "\xF0\x9F\x8E\xB5"};                          // an emoji, version 2.4
+    for (std::size_t field = 0; field < tcCount; ++field)
+        record.Texts[field] = morvik::tagText(std::string("x"));
+    record.Texts[tcTitle] = morvik::tagText(utf16);
+    record.Texts[tcAlbum] = morvik::tagText(utf8);
+    EXPECT_EQ(record.Texts[tcTitle].text, QString::fromUtf8("\xED\x95\x95\xEA\xB5\xAD"));
+    EXPECT_EQ(record.Texts[tcAlbum].text, QString::fromUtf8("\xF0\x9F\x8E\xB5"));
+
+    TRowTexts cells;
+    for (std::size_t field = 0; field < tcCount; ++field)
+        cells[field] = record.Texts[field].text;
+    cells[tcComment] = QStringLiteral("5€");
+    cells[tcArtist] = QStringLiteral("日本");
+    const morvik::TRowEncoding encoded = morvik::encodeRow(record, cells);
+    ASSERT_TRUE(encoded.ok);
+    EXPECT_EQ(encoded.bytes[tcTitle], utf16);
+    EXPECT_EQ(encoded.bytes[tcAlbum], utf8);
+    EXPECT_EQ(encoded.bytes[tcArtist], (morvik::id3::TTagField{0, "\x93\xfa\x96\x7b"}));
+    EXPECT_EQ(encoded.bytes[tcComment], (morvik::id3::TTagField{1, std::string("\xFF\xFE" "5\0\xAC\x20", 6)}));
+
+    record.View = morvik::TTagView::ID3v1;
+    EXPECT_FALSE(morvik::encodeRow(record, cells).ok);
 }
 
 } // namespace

@@ -248,25 +248,35 @@ TEST_F(SpecialEditCli, TitleFromNameWritesTitlesKeepingOtherFields)
     const std::string unchanged = readFile(dir.file("a.mp3.mp3"));
     const std::string before = inDir(cli() + " read Song.Mp3").output;
 
+    // Titles print as `read` prints fields: Shift-JIS bytes escaped, or
+    // UTF-8 text with --utf8.
     const std::string files = " Song.Mp3 a.mp3.mp3 曲名.mp3 \xF0\x9F\x8E\xB5.mp3";
     const auto shown = inDir(cli() + " title-from-name" + files);
     EXPECT_EQ(shown.status, 0);
     EXPECT_EQ(shown.output, "Song.Mp3\tSong\na.mp3.mp3\ta\n\\xe6\\x9b\\xb2\\xe5\\x90\\x8d.mp3\t"
-                            "\\xe6\\x9b\\xb2\\xe5\\x90\\x8d\n\\xf0\\x9f\\x8e\\xb5.mp3\t\\xf0\\x9f\\x8e\\xb5\n");
+                            "\\x8b\\xc8\\x96\\xbc\n\\xf0\\x9f\\x8e\\xb5.mp3\t?\n");
+    EXPECT_EQ(inDir(cli() + " title-from-name --utf8 曲名.mp3").output, "曲名.mp3\t曲名\n");
 
     const auto applied = inDir(cli() + " title-from-name --apply" + files);
-    EXPECT_EQ(applied.status, 1); // the last title cannot be written
+    EXPECT_EQ(applied.status, 1); // ID3v1 cannot hold the last title
     const std::string after = inDir(cli() + " read Song.Mp3").output;
     EXPECT_EQ(after, std::string(before).replace(before.find("\told\t"), 5, "\tSong\t"));
     EXPECT_EQ(readFile(dir.file("a.mp3.mp3")), unchanged); // its title was "a" already
     EXPECT_NE(inDir(cli() + " read 曲名.mp3").output.find("\t\\x8b\\xc8\\x96\\xbc\t"), std::string::npos);
     EXPECT_NE(inDir(cli() + " read \xF0\x9F\x8E\xB5.mp3").output.find("\tkeep\t"), std::string::npos);
+
+    // ID3v2 holds it as UTF-16, as the window writes it.
+    const auto v2 = inDir(cli() + " title-from-name --v2 --apply \xF0\x9F\x8E\xB5.mp3");
+    EXPECT_EQ(v2.status, 0);
+    EXPECT_NE(inDir(cli() + " read --v2 --utf8 \xF0\x9F\x8E\xB5.mp3").output.find("\t\xF0\x9F\x8E\xB5\t"),
+              std::string::npos);
 }
 
 TEST_F(SpecialEditCli, UsageErrors)
 {
     mp3("a.mp3", "t", "a", "b");
-    for (const char* args : {" pattern", " pattern %T", " pattern --bogus %T a.mp3", " title-from-name"})
+    for (const char* args : {" pattern", " pattern %T", " pattern --bogus %T a.mp3", " pattern --keep-date %T a.mp3",
+                             " title-from-name", " title-from-name --apply"})
         EXPECT_EQ(inDir(cli() + args).status, 2) << args;
 }
 

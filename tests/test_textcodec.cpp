@@ -126,3 +126,52 @@ TEST(TextCodec, Utf16ToCp932InBothByteOrders)
 }
 
 } // namespace
+
+namespace {
+
+// ID3v2 texts of every encoding as shown; bad sequences show as U+FFFD and
+// never read past the bytes given.
+TEST(TextCodec, Id3TextsOfEveryEncoding)
+{
+    using morvik::id3TextToUtf8;
+    struct Case {
+        const char* what;
+        unsigned char encoding;
+        std::string bytes;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"encoding 0 is CP932", 0, "\x93\xfa\x96\x7b", "日本"},
+        {"UTF-16 little-endian mark", 1, std::string("\xFF\xFE\xE5\x65\x2C\x67", 6), "日本"},
+        {"UTF-16 big-endian mark", 1, std::string("\xFE\xFF\x65\xE5\x67\x2C", 6), "日本"},
+        {"UTF-16 without a mark is little-endian", 1, std::string("A\0", 2), "A"},
+        {"surrogate pair", 1, std::string("\xFF\xFE\x3C\xD8\xB5\xDF", 6), "🎵"},
+        {"unpaired high surrogate", 1, std::string("\xFF\xFE\x3C\xD8" "A\0", 6), kReplacement + "A"},
+        {"lone low surrogate", 1, std::string("\xFF\xFE\xB5\xDF", 4), kReplacement},
+        {"odd byte at the end", 1, std::string("\xFF\xFE" "A\0B", 5), "A" + kReplacement},
+        {"mark alone", 1, "\xFF\xFE", ""},
+        {"terminator and padding left out", 1, std::string("\xFF\xFE" "A\0\0\0", 6), "A"},
+        {"UTF-16BE", 2, std::string("\xD5\x5C\xAD\x6D", 4), "한국"},
+        {"UTF-8", 3, "\xED\x95\x9C \xF0\x9F\x8E\xB5", "한 🎵"},
+        {"invalid UTF-8", 3, "a\xC3(\xE2\x82", "a" + kReplacement + "(" + kReplacement + kReplacement},
+        {"overlong UTF-8", 3, "\xC0\xAF", kReplacement + kReplacement},
+        {"UTF-8 surrogate", 3, "\xED\xA0\x80", kReplacement + kReplacement + kReplacement},
+        {"unknown encoding byte", 9, "ab", kReplacement + kReplacement},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(id3TextToUtf8(c.encoding, c.bytes), c.shown) << c.what;
+}
+
+TEST(TextCodec, Utf16ForVersion23AndLossyShiftJis)
+{
+    EXPECT_EQ(morvik::utf8ToUtf16WithBom(""), "\xFF\xFE");
+    EXPECT_EQ(morvik::utf8ToUtf16WithBom("A한🎵"), std::string("\xFF\xFE" "A\0\x5C\xD5\x3C\xD8\xB5\xDF", 10));
+    EXPECT_EQ(morvik::utf8ToUtf16WithBom("\xFF"), std::string("\xFF\xFE\xFD\xFF", 4));
+    EXPECT_EQ(morvik::utf16BEToUtf16WithBom(std::string("\xD5\x5C\0A", 4)), std::string("\xFF\xFE\x5C\xD5" "A\0", 6));
+    EXPECT_EQ(morvik::utf16BEToUtf16WithBom(std::string("\xD8\x3C", 2)), std::string("\xFF\xFE\x3C\xD8", 4))
+        << "an unpaired surrogate is carried as it is";
+    EXPECT_EQ(morvik::utf8ToCp932Lossy("日本"), "\x93\xfa\x96\x7b");
+    EXPECT_EQ(morvik::utf8ToCp932Lossy("日한🎵\xFF"), "\x93\xfa???");
+}
+
+} // namespace

@@ -2,6 +2,7 @@
 // edit over files named on the command line, through the same functions,
 // with the apply's rules for renames and tag writes.
 #include "commands.h"
+#include "tagfields.h"
 
 #include "app/renamerules.h"
 #include "app/specialedit.h"
@@ -10,45 +11,40 @@
 #include "platform/textcodec.h"
 
 #include <cstdio>
-#include <exception>
 #include <limits>
 
 namespace morvik::cli {
 namespace {
 
 struct Options {
-    TTagView view = TTagView::ID3v1;
+    TagOptions tag;
     bool apply = false;
-    std::size_t firstOperand = 0;
+    Args operands;
 };
 
-bool parseOptions(const Args& args, Options* out)
+// `--apply` is ours; the other options are those of `read` (and, where a
+// tag is written, `--keep-date`).
+bool parseOptions(const Args& args, bool allowKeepDate, Options* out)
 {
+    Args rest;
     std::size_t i = 0;
-    for (; i < args.size() && args[i].rfind("--", 0) == 0; ++i) {
-        if (args[i] == "--v1")
-            out->view = TTagView::ID3v1;
-        else if (args[i] == "--v2")
-            out->view = TTagView::ID3v2;
-        else if (args[i] == "--apply")
+    for (; i < args.size() && args[i].rfind("--", 0) == 0 && args[i] != "--"; ++i) {
+        if (args[i] == "--apply")
             out->apply = true;
-        else if (args[i] == "--") {
-            ++i;
-            break;
-        } else {
-            std::fprintf(stderr, "morvik-cli: unknown option '%s'\n", args[i].c_str());
-            return false;
-        }
+        else
+            rest.push_back(args[i]);
     }
-    out->firstOperand = i;
+    rest.insert(rest.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    if (!parseTagOptions(rest, allowKeepDate, &out->tag))
+        return false;
+    out->operands.assign(rest.begin() + static_cast<std::ptrdiff_t>(out->tag.firstOperand), rest.end());
     return true;
 }
 
-// A file's tag as the folder load reads it: bytes, has-tag and position.
+// The tag of the view as the folder load reads it.
 struct ReadTag {
     bool hasTag = false;
-    std::int64_t position = 0;
-    std::string title, artist, album, year, comment, track, genre;
+    special::PatternFields shown; // as the grid shows them
 };
 
 ReadTag readTag(const std::string& path, TTagView view)
@@ -58,20 +54,14 @@ ReadTag readTag(const std::string& path, TTagView view)
     ReadTag tag;
     tag.hasTag = reader.ReadTag();
     reader.Close();
-    tag.position = reader.TagPosition();
-    tag.title = reader.Title();
-    tag.artist = reader.Artist();
-    tag.album = reader.Album();
-    tag.year = reader.Year();
-    tag.comment = reader.Comment();
-    tag.track = reader.Track();
-    tag.genre = reader.Genre();
+    tag.shown = {shownField(reader, id3::tfTitle, true), shownField(reader, id3::tfArtist, true),
+                 shownField(reader, id3::tfAlbum, true)};
     return tag;
 }
 
-void printPair(const std::string& path, const std::string& derived)
+void printPair(const std::string& path, const std::string& derived, bool utf8)
 {
-    std::printf("%s\t%s\n", escapeBytes(path).c_str(), escapeBytes(derived).c_str());
+    std::printf("%s\t%s\n", escapeBytes(path, utf8).c_str(), escapeBytes(derived, utf8).c_str());
 }
 
 void fail(const std::string& path, const std::string& what)
@@ -79,53 +69,25 @@ void fail(const std::string& path, const std::string& what)
     std::fprintf(stderr, "morvik-cli: %s: %s\n", escapeBytes(path).c_str(), what.c_str());
 }
 
-// Writes `title` (shown text) as the file's title, every other field as the
-// bytes read, as the window's apply writes a row whose title cell changed.
-// An error message, or empty.
-std::string writeTitle(const std::string& path, TTagView view, const std::string& title)
-{
-    try {
-        TMP3id::FinishInterruptedWrite(path);
-        const ReadTag tag = readTag(path, view);
-        if (cp932ToDisplayText(tag.title) == title)
-            return {};
-        const Cp932Encoding bytes = utf8ToCp932(title);
-        if (!bytes.ok)
-            return "title not written: Shift-JIS cannot hold the character '" + bytes.badCharacter + "'";
-        TMP3id writer(view, false);
-        writer.Open(path, 2);
-        if (!writer.IsOpen())
-            return "cannot open for writing: " + systemErrorText(writer.OpenError());
-        writer.WriteTag(tag.hasTag, bytes.bytes, tag.artist, tag.album, tag.year, tag.comment, tag.track,
-                        tag.genre, tag.position);
-        writer.Close();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return {};
-}
-
 } // namespace
 
 int cmdPattern(const Args& args)
 {
     Options options;
-    if (!parseOptions(args, &options))
+    if (!parseOptions(args, false, &options))
         return 2;
-    if (args.size() < options.firstOperand + 2) {
-        std::fprintf(stderr, "usage: morvik-cli pattern [--v1|--v2] [--apply] PATTERN FILE...\n");
+    if (options.operands.size() < 2) {
+        std::fprintf(stderr, "usage: morvik-cli pattern [--v1|--v2] [--utf8] [--apply] PATTERN FILE...\n");
         return 2;
     }
-    const std::size_t files = args.size() - options.firstOperand - 1;
+    const std::size_t files = options.operands.size() - 1;
     const auto span = static_cast<std::int32_t>(std::min<std::size_t>(files - 1, std::numeric_limits<std::int32_t>::max()));
-    special::PatternNamer namer(args[options.firstOperand], span);
+    special::PatternNamer namer(options.operands.front(), span);
     int status = 0;
-    for (std::size_t i = options.firstOperand + 1; i < args.size(); ++i) {
-        const std::string& path = args[i];
-        const ReadTag tag = readTag(path, options.view);
-        const std::string name = namer.nameFor(
-            {cp932ToDisplayText(tag.title), cp932ToDisplayText(tag.artist), cp932ToDisplayText(tag.album)});
-        printPair(path, name);
+    for (std::size_t i = 1; i < options.operands.size(); ++i) {
+        const std::string& path = options.operands[i];
+        const std::string name = namer.nameFor(readTag(path, options.tag.view).shown);
+        printPair(path, name, options.tag.utf8);
         if (!options.apply)
             continue;
         // Only files are renamed: a folder or a device named by mistake is
@@ -144,23 +106,28 @@ int cmdPattern(const Args& args)
 int cmdTitleFromName(const Args& args)
 {
     Options options;
-    if (!parseOptions(args, &options))
+    if (!parseOptions(args, true, &options))
         return 2;
-    if (options.firstOperand >= args.size()) {
-        std::fprintf(stderr, "usage: morvik-cli title-from-name [--v1|--v2] [--apply] FILE...\n");
+    if (options.operands.empty()) {
+        std::fprintf(stderr, "usage: morvik-cli title-from-name [--v1|--v2] [--utf8] [--keep-date] [--apply] FILE...\n");
         return 2;
     }
+    // The derived titles are text: they are written as the window writes a
+    // typed cell.
+    TagOptions asText = options.tag;
+    asText.utf8 = true;
     int status = 0;
-    for (std::size_t i = options.firstOperand; i < args.size(); ++i) {
-        const std::string& path = args[i];
+    for (const std::string& path : options.operands) {
         const std::string title = special::titleFromFileName(names::baseName(path));
-        printPair(path, title);
-        if (!options.apply)
+        printPair(path, options.tag.utf8 ? title : utf8ToCp932Lossy(title), options.tag.utf8);
+        // A title that reads as it is already leaves the file untouched, as
+        // an unchanged row does in the window.
+        if (!options.apply || readTag(path, options.tag.view).shown.title == title)
             continue;
-        if (const std::string error = writeTitle(path, options.view, title); !error.empty()) {
-            fail(path, error);
+        FieldArguments fields;
+        fields[id3::tfTitle] = title;
+        if (writeFields(path, asText, fields) != 0)
             status = 1;
-        }
     }
     return status;
 }

@@ -17,9 +17,12 @@ int cmdRender(const Args& args);
 int cmdPlay(const Args& args);
 int cmdPattern(const Args& args);
 int cmdTitleFromName(const Args& args);
+int cmdSet(const Args& args);
+int cmdFrames(const Args& args);
 
 // Escapes raw bytes for one line of output: backslash, tab, line feed and
 // carriage return as \\ \t \n \r, other bytes below 0x20 or from 0x7F as \xhh.
-std::string escapeBytes(const std::string& bytes);
+// With `utf8`, bytes from 0x80 (UTF-8 text) are printed as they are.
+std::string escapeBytes(const std::string& bytes, bool utf8 = false);
 
 } // namespace morvik::cli

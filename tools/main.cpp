@@ -14,13 +14,25 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"read", "read [--v1|--v2] FILE...\n"
+    {"read", "read [--v1|--v2] [--utf8] FILE...\n"
              "    one line per file: path, has-tag, title, artist, album, year,\n"
-             "    comment, track, genre, tag position (tab-separated, escaped)",
+             "    comment, track, genre, tag position (tab-separated, escaped);\n"
+             "    texts as Shift-JIS bytes, or with --utf8 as UTF-8",
      morvik::cli::cmdRead},
-    {"write", "write [--v1|--v2] [--keep-date] FILE TITLE ARTIST ALBUM YEAR COMMENT TRACK GENRE\n"
-              "    writes the tag of the view (bytes as given)",
+    {"write", "write [--v1|--v2] [--keep-date] [--utf8] FILE TITLE ARTIST ALBUM YEAR COMMENT TRACK GENRE\n"
+              "    writes the tag of the view (bytes as given; with --utf8 UTF-8 text, stored as\n"
+              "    Shift-JIS, or as UTF-16 in ID3v2 when Shift-JIS cannot hold it); a text equal\n"
+              "    to what read prints keeps the field as it was",
      morvik::cli::cmdWrite},
+    {"set", "set [--v1|--v2] [--utf8] [--keep-date] FIELD=VALUE... -- FILE...\n"
+            "    changes only the fields named (title artist album year comment track genre)\n"
+            "    in every file, as write does",
+     morvik::cli::cmdSet},
+    {"frames", "frames FILE\n"
+               "    every frame of the ID3v2 tag: identifier, size, flags (hex); for text frames\n"
+               "    the encoding and the text as UTF-8 (COMM and USLT: language, then the\n"
+               "    description and the text separated by \\x00)",
+     morvik::cli::cmdFrames},
     {"decode", "decode IN OUT\n    raw signed 16-bit little-endian PCM of the whole file (OUT - for standard output)",
      morvik::cli::cmdDecode},
     {"info", "info FILE\n"
@@ -35,14 +47,14 @@ const Command kCommands[] = {
              "    else \"default\"), printing status and position; Ctrl+C stops (exit 130)\n"
              "    --cpu: every choice uses the decoder's reference routines for now",
      morvik::cli::cmdPlay},
-    {"pattern", "pattern [--v1|--v2] [--apply] PATTERN FILE...\n"
+    {"pattern", "pattern [--v1|--v2] [--utf8] [--apply] PATTERN FILE...\n"
                 "    the file name the special edit's pattern gives each file (%N serial number\n"
                 "    over the files given, %T title, %A artist, %M album): old name, tab, new\n"
                 "    name; --apply renames, never replacing a file, and names those it could not",
      morvik::cli::cmdPattern},
-    {"title-from-name", "title-from-name [--v1|--v2] [--apply] FILE...\n"
+    {"title-from-name", "title-from-name [--v1|--v2] [--utf8] [--keep-date] [--apply] FILE...\n"
                         "    the title each file's name gives (the part before \".mp3\"): name, tab,\n"
-                        "    title; --apply writes the titles, keeping every other field",
+                        "    title; --apply writes the titles as write --utf8 does, keeping every other field",
      morvik::cli::cmdTitleFromName},
 };
 
