@@ -1,0 +1,297 @@
+// The sums of the synthesis windowing, shared by the reference windowing and
+// the variants. Everything here has internal linkage: each file that
+// includes it gets its own copy, built with that file's compile flags, so a
+// copy built for AVX2 can never stand in for the baseline one.
+//
+// Ring and window layout (see SynthesisState): block a of the ring starts at
+// (offset + 32 a) mod 512 and never wraps inside. For i = 0..7 the even block
+// 2 i is read at its values 16..31 ("even[n]", n = 0..15) and the odd block
+// 2 i + 1 at its values 0..16 ("odd[n]"). Output sample
+//   0      = sum of set 0 taps at n = 0      - sum of the sample-zero taps on odd[16]
+//   j      = sum of set 0 taps at n = j      - sum of set 1 taps at n = 16 - j   (j = 1..15)
+//   16     = sum of set 1 taps at n = 0
+//   32 - j = sum of set 2 taps at n = j      + sum of set 3 taps at n = 16 - j   (j = 1..15)
+// where a set s tap at n of block i is window[128 s + 16 i + n] times even[n]
+// (sets 0 and 2) or odd[n] (sets 1 and 3).
+#pragma once
+
+#include "compo/mpeg/synthesis.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
+namespace morvik::mpeg {
+namespace {
+
+inline const float* evenBlock(const float* ring, int offset, int i)
+{
+    return ring + ((offset + 64 * i) & 511) + 16;
+}
+
+inline const float* oddBlock(const float* ring, int offset, int i)
+{
+    return ring + ((offset + 64 * i + 32) & 511);
+}
+
+// The per-set partial sums acc[s][n] over the eight blocks, and the
+// sample-zero sum, in the arithmetic type T (double or float), formed block
+// by block in ascending order.
+template <typename T>
+struct WindowPartials {
+    alignas(32) T acc[4][16];
+    T sampleZero;
+};
+
+// Vectors of `Lanes` values of T (the compiler's generic vectors, which
+// become the instructions of the file's flags: SSE2 for two doubles or four
+// floats, AVX for four doubles or eight floats).
+template <typename T, int Lanes>
+struct LaneTypes {
+    typedef T Vector __attribute__((vector_size(sizeof(T) * Lanes)));
+    typedef float Floats __attribute__((vector_size(sizeof(float) * Lanes)));
+};
+
+template <typename T, int Lanes>
+inline typename LaneTypes<T, Lanes>::Vector loadLanes(const float* from)
+{
+    typename LaneTypes<T, Lanes>::Floats f;
+    std::memcpy(&f, from, sizeof f);
+    return __builtin_convertvector(f, typename LaneTypes<T, Lanes>::Vector);
+}
+
+template <typename T, int Lanes>
+inline typename LaneTypes<T, Lanes>::Vector loadTaps(const T* from)
+{
+    typename LaneTypes<T, Lanes>::Vector v;
+    std::memcpy(&v, from, sizeof v);
+    return v;
+}
+
+template <typename T, int Lanes>
+inline void windowPartials(const T* window, const float* ring, int offset, WindowPartials<T>& p)
+{
+    using V = typename LaneTypes<T, Lanes>::Vector;
+    // Two vectors of n per set: eight partial sums stay in registers while
+    // the eight blocks pass.
+    constexpr int Chunk = 2 * Lanes;
+    static_assert(16 % Chunk == 0);
+    for (int c = 0; c < 16; c += Chunk) {
+        V a[4][2] = {};
+        for (int i = 0; i < 8; ++i) {
+            const float* even = evenBlock(ring, offset, i) + c;
+            const float* odd = oddBlock(ring, offset, i) + c;
+            const T* w = window + 16 * i + c;
+            for (int h = 0; h < 2; ++h) {
+                const V e = loadLanes<T, Lanes>(even + h * Lanes);
+                const V o = loadLanes<T, Lanes>(odd + h * Lanes);
+                a[0][h] += loadTaps<T, Lanes>(w + h * Lanes) * e;
+                a[1][h] += loadTaps<T, Lanes>(w + kWindowSetSize + h * Lanes) * o;
+                a[2][h] += loadTaps<T, Lanes>(w + 2 * kWindowSetSize + h * Lanes) * e;
+                a[3][h] += loadTaps<T, Lanes>(w + 3 * kWindowSetSize + h * Lanes) * o;
+            }
+        }
+        for (int s = 0; s < 4; ++s)
+            for (int h = 0; h < 2; ++h)
+                std::memcpy(&p.acc[s][c + h * Lanes], &a[s][h], sizeof(V));
+    }
+    T zero = 0;
+    for (int i = 0; i < 8; ++i)
+        zero += window[kWindowSampleZero + i] * static_cast<T>(oddBlock(ring, offset, i)[16]);
+    p.sampleZero = zero;
+}
+
+// The 32 sums from the partials.
+template <typename T>
+inline void windowSums(const WindowPartials<T>& p, T (&sums)[32])
+{
+    sums[0] = p.acc[0][0] - p.sampleZero;
+    sums[16] = p.acc[1][0];
+    for (int j = 1; j < 16; ++j) {
+        sums[j] = p.acc[0][j] - p.acc[1][16 - j];
+        sums[32 - j] = p.acc[2][j] + p.acc[3][16 - j];
+    }
+}
+
+inline std::int16_t clip16(long value)
+{
+    if (value >= 32767)
+        return 32767;
+    if (value <= -32768)
+        return -32768;
+    return static_cast<std::int16_t>(value);
+}
+
+// The largest magnitude among the finite ring values the windowing reads
+// (an infinity counts; a NaN is passed over, as `x > m` is false for it).
+inline float largestMagnitude(const float* ring, int offset)
+{
+    using V = LaneTypes<float, 4>::Vector;
+    using Bits = LaneTypes<std::int32_t, 4>::Vector;
+    const Bits magnitudeMask = {0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF};
+    auto magnitude = [&](const float* from) {
+        V v;
+        std::memcpy(&v, from, sizeof v);
+        return reinterpret_cast<V>(reinterpret_cast<Bits>(v) & magnitudeMask);
+    };
+    V m[4] = {};
+    float zero = 0;
+    for (int i = 0; i < 8; ++i) {
+        const float* even = evenBlock(ring, offset, i);
+        const float* odd = oddBlock(ring, offset, i);
+        for (int k = 0; k < 4; ++k) {
+            const V e = magnitude(even + 4 * k);
+            const V o = magnitude(odd + 4 * k);
+            m[k] = e > m[k] ? e : m[k];
+            m[k] = o > m[k] ? o : m[k];
+        }
+        const float z = std::fabs(odd[16]);
+        zero = z > zero ? z : zero;
+    }
+    float largest = zero;
+    for (const V& v : m)
+        for (int k = 0; k < 4; ++k)
+            largest = v[k] > largest ? v[k] : largest;
+    return largest;
+}
+
+// The single-precision variants' PCM rounding: add 0.5, take 1 off a result
+// that is not above 0, truncate toward zero (halves thus round away from
+// zero), saturate to 16 bits.
+inline std::int16_t roundHalfAway(float sum)
+{
+    float v = sum + 0.5f;
+    if (!(v > 0.0f))
+        v -= 1.0f;
+    // Written so that a NaN fails the first test and gives -32768.
+    v = v >= -32768.0f ? v : -32768.0f;
+    v = v > 32767.0f ? 32767.0f : v;
+    return static_cast<std::int16_t>(static_cast<int>(v));
+}
+
+#if defined(__SSE2__)
+// The double-precision partials with SSE2: four ring values loaded and
+// widened at once, taps read aligned from the window (every run of four
+// starts on a 32-byte boundary). With `magnitude`, also returns the largest
+// magnitude among the finite ring values read: an infinity counts, a NaN is
+// passed over (maxps returns its second operand when the first is a NaN).
+template <bool magnitude>
+inline float windowPartialsDouble(const double* window, const float* ring, int offset, WindowPartials<double>& p)
+{
+    const float* evens[8];
+    const float* odds[8];
+    for (int i = 0; i < 8; ++i) {
+        evens[i] = evenBlock(ring, offset, i);
+        odds[i] = oddBlock(ring, offset, i);
+    }
+    const __m128 signBits = _mm_set1_ps(-0.0f);
+    __m128 largest = _mm_setzero_ps();
+    for (int c = 0; c < 16; c += 4) {
+        __m128d a[4][2];
+        for (auto& set : a)
+            set[0] = set[1] = _mm_setzero_pd();
+        for (int i = 0; i < 8; ++i) {
+            const __m128 even = _mm_loadu_ps(evens[i] + c);
+            const __m128 odd = _mm_loadu_ps(odds[i] + c);
+            if constexpr (magnitude) {
+                largest = _mm_max_ps(_mm_andnot_ps(signBits, even), largest);
+                largest = _mm_max_ps(_mm_andnot_ps(signBits, odd), largest);
+            }
+            const __m128d e[2] = {_mm_cvtps_pd(even), _mm_cvtps_pd(_mm_movehl_ps(even, even))};
+            const __m128d o[2] = {_mm_cvtps_pd(odd), _mm_cvtps_pd(_mm_movehl_ps(odd, odd))};
+            const double* w = window + 16 * i + c;
+            for (int h = 0; h < 2; ++h) {
+                a[0][h] = _mm_add_pd(a[0][h], _mm_mul_pd(_mm_load_pd(w + 2 * h), e[h]));
+                a[1][h] = _mm_add_pd(a[1][h], _mm_mul_pd(_mm_load_pd(w + kWindowSetSize + 2 * h), o[h]));
+                a[2][h] = _mm_add_pd(a[2][h], _mm_mul_pd(_mm_load_pd(w + 2 * kWindowSetSize + 2 * h), e[h]));
+                a[3][h] = _mm_add_pd(a[3][h], _mm_mul_pd(_mm_load_pd(w + 3 * kWindowSetSize + 2 * h), o[h]));
+            }
+        }
+        for (int set = 0; set < 4; ++set)
+            for (int h = 0; h < 2; ++h)
+                _mm_store_pd(&p.acc[set][c + 2 * h], a[set][h]);
+    }
+    double zero = 0;
+    for (int i = 0; i < 8; ++i) {
+        const float value = odds[i][16];
+        zero += window[kWindowSampleZero + i] * static_cast<double>(value);
+        if constexpr (magnitude)
+            largest = _mm_max_ss(_mm_andnot_ps(signBits, _mm_set_ss(value)), largest);
+    }
+    p.sampleZero = zero;
+    if constexpr (!magnitude)
+        return 0.0f;
+    largest = _mm_max_ps(largest, _mm_movehl_ps(largest, largest));
+    largest = _mm_max_ss(largest, _mm_shuffle_ps(largest, largest, 1));
+    return _mm_cvtss_f32(largest);
+}
+
+// Rounds the 32 sums half to even into 16-bit samples, `step` apart, when
+// every sum lies closer than `margin` to its nearest integer; else writes
+// nothing and returns false. Needs |sum| < 2^31 for any sum it is to write:
+// 1.5 x 2^52 added and taken off rounds in the default mode (the one lrint
+// uses), the integral results convert exactly, and the signed saturation of
+// the packing is the clipping to -32768..32767.
+inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16_t* out, int step)
+{
+    const __m128d magic = _mm_set1_pd(0x1.8p52);
+    const __m128d limit = _mm_set1_pd(margin);
+    const __m128d signBits = _mm_set1_pd(-0.0);
+    __m128d undecided = _mm_setzero_pd();
+    __m128i pcm[4];
+    for (int k = 0; k < 4; ++k) {
+        __m128i words[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m128d lo = _mm_loadu_pd(sums + 8 * k + 4 * h);
+            const __m128d hi = _mm_loadu_pd(sums + 8 * k + 4 * h + 2);
+            const __m128d rlo = _mm_sub_pd(_mm_add_pd(lo, magic), magic);
+            const __m128d rhi = _mm_sub_pd(_mm_add_pd(hi, magic), magic);
+            // NaN distances compare false and so count as undecided.
+            undecided = _mm_or_pd(undecided, _mm_cmpnlt_pd(_mm_andnot_pd(signBits, _mm_sub_pd(lo, rlo)), limit));
+            undecided = _mm_or_pd(undecided, _mm_cmpnlt_pd(_mm_andnot_pd(signBits, _mm_sub_pd(hi, rhi)), limit));
+            words[h] = _mm_unpacklo_epi64(_mm_cvtpd_epi32(rlo), _mm_cvtpd_epi32(rhi));
+        }
+        pcm[k] = _mm_packs_epi32(words[0], words[1]);
+    }
+    if (_mm_movemask_pd(undecided) != 0)
+        return false;
+    if (step == 1) {
+        for (int k = 0; k < 4; ++k)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * k), pcm[k]);
+        return true;
+    }
+    alignas(16) std::int16_t samples[32];
+    for (int k = 0; k < 4; ++k)
+        _mm_store_si128(reinterpret_cast<__m128i*>(samples + 8 * k), pcm[k]);
+    for (int j = 0; j < 32; ++j)
+        out[j * step] = samples[j];
+    return true;
+}
+#else
+template <bool magnitude>
+inline float windowPartialsDouble(const double* window, const float* ring, int offset, WindowPartials<double>& p)
+{
+    windowPartials<double, 2>(window, ring, offset, p);
+    return magnitude ? largestMagnitude(ring, offset) : 0.0f;
+}
+
+inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16_t* out, int step)
+{
+    long rounded[32];
+    for (int j = 0; j < 32; ++j) {
+        rounded[j] = std::lrint(sums[j]);
+        if (!(std::fabs(sums[j] - static_cast<double>(rounded[j])) < margin))
+            return false;
+    }
+    for (int j = 0; j < 32; ++j)
+        out[j * step] = clip16(rounded[j]);
+    return true;
+}
+#endif
+
+} // namespace
+} // namespace morvik::mpeg
