@@ -104,6 +104,11 @@ void SelectReferenceVariants()
     g_dispatch = referenceDispatch();
 }
 
+void InstallDecoderDispatch(const DecoderDispatch& table)
+{
+    g_dispatch = table;
+}
+
 void SelectAntialias(std::uint32_t f)
 {
     g_dispatch.Antialias = firstRule(&DecoderDispatch::Antialias, {

@@ -49,6 +49,9 @@ const DecoderDispatch& decoderDispatch();
 DecoderDispatch referenceDispatch();
 // Every pointer to the reference variant (`--cpu reference`).
 void SelectReferenceVariants();
+// Installs any table, such as one with the plain extended-precision
+// windowing kernels that the tests compare the reference with.
+void InstallDecoderDispatch(const DecoderDispatch& table);
 
 // The six selectors, each taking the first rule of its operation that the
 // word matches and whose variant can run here.

@@ -216,13 +216,14 @@ inline float windowPartialsDouble(const double* window, const float* ring, int o
                 _mm_store_pd(&p.acc[set][c + 2 * h], a[set][h]);
     }
     double zero = 0;
-    for (int i = 0; i < 8; ++i) {
-        const float value = odds[i][16];
-        zero += window[kWindowSampleZero + i] * static_cast<double>(value);
-        if constexpr (magnitude)
-            largest = _mm_max_ss(_mm_andnot_ps(signBits, _mm_set_ss(value)), largest);
-    }
+    for (int i = 0; i < 8; ++i)
+        zero += window[kWindowSampleZero + i] * static_cast<double>(odds[i][16]);
     p.sampleZero = zero;
+    if constexpr (magnitude)
+        for (int i = 0; i < 8; i += 4) {
+            const __m128 values = _mm_setr_ps(odds[i][16], odds[i + 1][16], odds[i + 2][16], odds[i + 3][16]);
+            largest = _mm_max_ps(_mm_andnot_ps(signBits, values), largest);
+        }
     if constexpr (!magnitude)
         return 0.0f;
     largest = _mm_max_ps(largest, _mm_movehl_ps(largest, largest));
