@@ -180,6 +180,15 @@ TEST(Selection, ReferenceTableAndFamilyListing)
 #endif
 }
 
+// A ring holding `values` (512 of them).
+std::unique_ptr<SynthesisRing> ringOf(const float* values)
+{
+    auto ring = std::make_unique<SynthesisRing>();
+    for (int offset = 0; offset < kRingSize; offset += 32)
+        StoreRingBlock(*ring, offset, values + offset);
+    return ring;
+}
+
 // A window whose only nonzero coefficient is sample 1's first even tap
 // (1.0), and a ring holding `value` where that tap reads.
 std::int16_t sampleOneWith(WindowToPcmFn window, float value)
@@ -188,10 +197,10 @@ std::int16_t sampleOneWith(WindowToPcmFn window, float value)
     w->taps[1] = 1.0;
     w->single[1] = 1.0f;
     w->magnitudeBound = 1.0;
-    float ring[kRingSize] = {};
-    ring[17] = value;
+    float values[kRingSize] = {};
+    values[17] = value;
     std::int16_t out[32] = {};
-    window(*w, ring, 0, out);
+    window(*w, *ringOf(values), 0, out);
     return out[1];
 }
 
@@ -246,8 +255,9 @@ TEST(Variants, ReferenceWindowingEqualsThePlainKernelBitForBit)
                         v = std::round(v * 2.0f) * 0.5f;
                 for (int offset = 0; offset < kRingSize; offset += 96) {
                     std::int16_t fast[64], plain[64];
-                    WindowToPcmStereoRef(s->window, ring, offset, fast);
-                    WindowToPcmStereoPlain(s->window, ring, offset, plain);
+                    const auto stored = ringOf(ring);
+                    WindowToPcmStereoRef(s->window, *stored, offset, fast);
+                    WindowToPcmStereoPlain(s->window, *stored, offset, plain);
                     for (int j = 0; j < 64; j += 2)
                         ASSERT_EQ(fast[j], plain[j]) << "scale " << scale << " sample " << j / 2;
                 }
@@ -262,8 +272,9 @@ TEST(Variants, ReferenceWindowingEqualsThePlainKernelBitForBit)
             fillRing(random, ring, 100.0f);
             ring[index] = value;
             std::int16_t fast[32], plain[32];
-            WindowToPcmMonoRef(s->window, ring, 0, fast);
-            WindowToPcmMonoPlain(s->window, ring, 0, plain);
+            const auto stored = ringOf(ring);
+            WindowToPcmMonoRef(s->window, *stored, 0, fast);
+            WindowToPcmMonoPlain(s->window, *stored, 0, plain);
             for (int j = 0; j < 32; ++j)
                 ASSERT_EQ(fast[j], plain[j]) << value << " at " << index << ", sample " << j;
         }
@@ -287,8 +298,9 @@ TEST(Variants, WindowingWithinOneStepOfTheReference)
             fillRing(random, ring, round % 2 ? 30000.0f : 50.0f);
             const int offset = 32 * (round % 16);
             std::int16_t reference[64], variant[64];
-            WindowToPcmMonoRef(s->window, ring, offset, reference);
-            set.routines.WindowToPcmMono(s->window, ring, offset, variant);
+            const auto stored = ringOf(ring);
+            WindowToPcmMonoRef(s->window, *stored, offset, reference);
+            set.routines.WindowToPcmMono(s->window, *stored, offset, variant);
             for (int j = 0; j < 32; ++j) {
                 ASSERT_LE(std::abs(reference[j] - variant[j]), 1) << "sample " << j;
                 differing += reference[j] != variant[j];
@@ -297,7 +309,7 @@ TEST(Variants, WindowingWithinOneStepOfTheReference)
             std::int16_t stereo[64];
             for (std::int16_t& v : stereo)
                 v = 12345;
-            set.routines.WindowToPcmStereo(s->window, ring, offset, stereo);
+            set.routines.WindowToPcmStereo(s->window, *stored, offset, stereo);
             for (int j = 0; j < 32; ++j) {
                 EXPECT_EQ(stereo[2 * j], variant[j]);
                 EXPECT_EQ(stereo[2 * j + 1], 12345);

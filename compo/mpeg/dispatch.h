@@ -7,10 +7,12 @@
 
 namespace morvik::mpeg {
 
+struct SynthesisRing;
 struct SynthesisWindow;
 
 using AntialiasFn = void (*)(float* spectrum, int boundaries);
-using WindowToPcmFn = void (*)(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out);
+using WindowToPcmFn = void (*)(const SynthesisWindow& window, const SynthesisRing& ring, int offset,
+                               std::int16_t* out);
 // (current slot, previous slot = overlap, subband-sample block, block type
 //  (plus kMixedBlockBit for the mixed-block flag),
 //  long lines, all lines, overlap lines, synthesised subbands) -> lines covered

@@ -177,7 +177,10 @@ int decodeCount1(BitReader& reader, std::int32_t* dest, int linesAvailable, int 
         // refills below 3 held bits, a read of all of them below their count
         // plus 2, and either way the same bytes are loaded by the quadruple's
         // end.
-        const int nonzero = std::popcount(static_cast<unsigned>(vwxy));
+        // Bits set in a 4-bit value, by table: the processor's own count
+        // instruction is not in the baseline set, and the library's is a call.
+        constexpr std::uint8_t kBitsSet[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+        const int nonzero = kBitsSet[vwxy & 15];
         const std::uint32_t signs = nonzero ? reader.ReadBitsRefill(nonzero) : 0;
         bitsRemaining -= nonzero;
         std::int32_t* out = dest + 4 * q;

@@ -128,17 +128,27 @@ int AntialiasBoundaries(const GranuleSideInfo& g, int extent)
     return std::min(31, (extent + 7) / 18);
 }
 
+// The eight butterflies of a boundary are independent: read into two
+// arrays (the lower side reversed), they form plain vector operations, each
+// lane computing exactly the scalar expression.
 void AntialiasRef(float* x, int boundaries)
 {
     const AntialiasCoefficients& c = antialias();
     for (int b = 0; b < boundaries; ++b) {
         float* lo = x + 18 * b + 17;
         float* hi = x + 18 * (b + 1);
+        float l[8], h[8], newLo[8], newHi[8];
         for (int i = 0; i < 8; ++i) {
-            const float l = lo[-i];
-            const float h = hi[i];
-            lo[-i] = l * c.cs[i] - h * c.ca[i];
-            hi[i] = h * c.cs[i] + l * c.ca[i];
+            l[i] = lo[-i];
+            h[i] = hi[i];
+        }
+        for (int i = 0; i < 8; ++i) {
+            newLo[i] = l[i] * c.cs[i] - h[i] * c.ca[i];
+            newHi[i] = h[i] * c.cs[i] + l[i] * c.ca[i];
+        }
+        for (int i = 0; i < 8; ++i) {
+            lo[-i] = newLo[i];
+            hi[i] = newHi[i];
         }
     }
 }

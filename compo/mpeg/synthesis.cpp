@@ -95,7 +95,7 @@ void plainWindowToPcm(const double* window, const float* ring, int offset, std::
 // at most 15 additions, the double sum D has |D - S| <= 15 u / (1 - 15 u) A
 // with u = 2^-53, and the extended sum E (8 additions, then one subtraction)
 // has |E - S| <= 9 v / (1 - 9 v) A with v = 2^-64; together less than
-// 2^-49 A. With M the largest magnitude of the ring values read, A <= M x
+// 2^-49 A. With M the largest magnitude of the ring's values, A <= M x
 // magnitudeBound, so B = 2^-48 M magnitudeBound bounds |D - E| with a factor
 // 2 to spare for the rounding of B itself. Let r be D rounded to an integer;
 // D - r is exact (|D| < 2^52). If |D - r| < 0.5 - B, then |E - r| < 0.5:
@@ -109,21 +109,53 @@ void plainWindowToPcm(const double* window, const float* ring, int offset, std::
 // both kernels bit for bit on every conformance stream.
 constexpr float kLargestDecided = 0x1p24f;
 
-void windowToPcm(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out, int step)
+void windowToPcm(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out, int step)
 {
-    WindowPartials<double> partials;
-    const float largest = windowPartialsDouble<true>(window.taps, ring, offset, partials);
+    const float largest = largestMagnitude(ring);
     if (largest < kLargestDecided) {
+        WindowPartials<double> partials;
+        windowPartialsDouble(window.taps, ring, offset, partials);
         double sums[32];
         windowSums(partials, sums);
         const double margin = 0.5 - static_cast<double>(largest) * window.magnitudeBound * 0x1p-48;
         if (roundDecidedSums(sums, margin, out, step))
             return;
     }
-    plainWindowToPcm(window.taps, ring, offset, out, step);
+    plainWindowToPcm(window.taps, ring.values, offset, out, step);
 }
 
 } // namespace
+
+void StoreRingBlock(SynthesisRing& ring, int offset, const float* block)
+{
+    float* values = ring.values + offset;
+    double* wide = ring.wide + offset;
+    // The largest magnitude passes a NaN over (see windowToPcm: maxps keeps
+    // its second operand when the first is a NaN); an infinity counts.
+#if defined(__SSE2__)
+    const __m128 signBits = _mm_set1_ps(-0.0f);
+    __m128 largest = _mm_setzero_ps();
+    for (int n = 0; n < 32; n += 4) {
+        const __m128 v = _mm_loadu_ps(block + n);
+        _mm_store_ps(values + n, v);
+        _mm_store_pd(wide + n, _mm_cvtps_pd(v));
+        _mm_store_pd(wide + n + 2, _mm_cvtps_pd(_mm_movehl_ps(v, v)));
+        largest = _mm_max_ps(_mm_andnot_ps(signBits, v), largest);
+    }
+    largest = _mm_max_ps(_mm_movehl_ps(largest, largest), largest);
+    largest = _mm_max_ss(_mm_shuffle_ps(largest, largest, 1), largest);
+    ring.blockMagnitude[offset / 32] = _mm_cvtss_f32(largest);
+#else
+    float largest = 0;
+    for (int n = 0; n < 32; ++n) {
+        values[n] = block[n];
+        wide[n] = block[n];
+        const float magnitude = std::fabs(block[n]);
+        largest = magnitude > largest ? magnitude : largest;
+    }
+    ring.blockMagnitude[offset / 32] = largest;
+#endif
+}
 
 void SynthesisInit(SynthesisState& s)
 {
@@ -165,9 +197,8 @@ void SynthesisInit(SynthesisState& s)
 
 void SynthesisReset(SynthesisState& s)
 {
-    for (auto& ring : s.ring)
-        for (float& v : ring)
-            v = 0.0f;
+    for (SynthesisRing& ring : s.ring)
+        ring = SynthesisRing{};
     s.offset[0] = s.offset[1] = 0;
 }
 
@@ -182,24 +213,24 @@ void SetInvertPolarity(SynthesisState& s, bool on)
     s.inverted = on;
 }
 
-void WindowToPcmMonoRef(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out)
+void WindowToPcmMonoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
     windowToPcm(window, ring, offset, out, 1);
 }
 
-void WindowToPcmStereoRef(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out)
+void WindowToPcmStereoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
     windowToPcm(window, ring, offset, out, 2);
 }
 
-void WindowToPcmMonoPlain(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out)
+void WindowToPcmMonoPlain(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
-    plainWindowToPcm(window.taps, ring, offset, out, 1);
+    plainWindowToPcm(window.taps, ring.values, offset, out, 1);
 }
 
-void WindowToPcmStereoPlain(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out)
+void WindowToPcmStereoPlain(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
-    plainWindowToPcm(window.taps, ring, offset, out, 2);
+    plainWindowToPcm(window.taps, ring.values, offset, out, 2);
 }
 
 void SynthesiseGranule(SynthesisState& s, int channel, const float* block, std::int16_t* out, bool stereo)
@@ -214,7 +245,7 @@ void SynthesiseSteps(SynthesisState& s, int channel, const float* in, int stepSt
                      const float* equalizer, std::int16_t* out, bool stereo)
 {
     const DecoderDispatch& d = decoderDispatch();
-    float* ring = s.ring[channel];
+    SynthesisRing& ring = s.ring[channel];
     int& offset = s.offset[channel];
     for (int t = 0; t < steps; t += 4) {
         const int count = std::min(4, steps - t);
@@ -232,8 +263,10 @@ void SynthesiseSteps(SynthesisState& s, int channel, const float* in, int stepSt
         float transformed[32][4];
         Dct32x4(lanes, transformed);
         for (int k = 0; k < count; ++k) {
+            float block[32];
             for (int n = 0; n < 32; ++n)
-                ring[offset + n] = transformed[n][k];
+                block[n] = transformed[n][k];
+            StoreRingBlock(ring, offset, block);
             if (stereo)
                 d.WindowToPcmStereo(s.window, ring, offset, out + 64 * (t + k));
             else

@@ -28,14 +28,26 @@
 namespace morvik::mpeg {
 namespace {
 
-inline const float* evenBlock(const float* ring, int offset, int i)
+template <typename T>
+inline const T* evenBlock(const T* ring, int offset, int i)
 {
     return ring + ((offset + 64 * i) & 511) + 16;
 }
 
-inline const float* oddBlock(const float* ring, int offset, int i)
+template <typename T>
+inline const T* oddBlock(const T* ring, int offset, int i)
 {
     return ring + ((offset + 64 * i + 32) & 511);
+}
+
+// The largest magnitude among the ring's finite values (every block is
+// read by each step), from the blocks' own.
+inline float largestMagnitude(const SynthesisRing& ring)
+{
+    float largest = 0;
+    for (const float m : ring.blockMagnitude)
+        largest = m > largest ? m : largest;
+    return largest;
 }
 
 // The per-set partial sums acc[s][n] over the eight blocks, and the
@@ -126,39 +138,6 @@ inline std::int16_t clip16(long value)
     return static_cast<std::int16_t>(value);
 }
 
-// The largest magnitude among the finite ring values the windowing reads
-// (an infinity counts; a NaN is passed over, as `x > m` is false for it).
-inline float largestMagnitude(const float* ring, int offset)
-{
-    using V = LaneTypes<float, 4>::Vector;
-    using Bits = LaneTypes<std::int32_t, 4>::Vector;
-    const Bits magnitudeMask = {0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF};
-    auto magnitude = [&](const float* from) {
-        V v;
-        std::memcpy(&v, from, sizeof v);
-        return reinterpret_cast<V>(reinterpret_cast<Bits>(v) & magnitudeMask);
-    };
-    V m[4] = {};
-    float zero = 0;
-    for (int i = 0; i < 8; ++i) {
-        const float* even = evenBlock(ring, offset, i);
-        const float* odd = oddBlock(ring, offset, i);
-        for (int k = 0; k < 4; ++k) {
-            const V e = magnitude(even + 4 * k);
-            const V o = magnitude(odd + 4 * k);
-            m[k] = e > m[k] ? e : m[k];
-            m[k] = o > m[k] ? o : m[k];
-        }
-        const float z = std::fabs(odd[16]);
-        zero = z > zero ? z : zero;
-    }
-    float largest = zero;
-    for (const V& v : m)
-        for (int k = 0; k < 4; ++k)
-            largest = v[k] > largest ? v[k] : largest;
-    return largest;
-}
-
 // The single-precision variants' PCM rounding: add 0.5, take 1 off a result
 // that is not above 0, truncate toward zero (halves thus round away from
 // zero), saturate to 16 bits.
@@ -174,41 +153,31 @@ inline std::int16_t roundHalfAway(float sum)
 }
 
 #if defined(__SSE2__)
-// The double-precision partials with SSE2: four ring values loaded and
-// widened at once, taps read aligned from the window (every run of four
-// starts on a 32-byte boundary). With `magnitude`, also returns the largest
-// magnitude among the finite ring values read: an infinity counts, a NaN is
-// passed over (maxps returns its second operand when the first is a NaN).
-template <bool magnitude>
-inline float windowPartialsDouble(const double* window, const float* ring, int offset, WindowPartials<double>& p)
+// The double-precision partials with SSE2, from the ring's widened values:
+// two ring values and two taps per instruction, all loads aligned (every
+// run of four starts on a 32-byte boundary of the window and the ring).
+inline void windowPartialsDouble(const double* window, const SynthesisRing& ring, int offset,
+                                 WindowPartials<double>& p)
 {
-    const float* evens[8];
-    const float* odds[8];
+    const double* evens[8];
+    const double* odds[8];
     for (int i = 0; i < 8; ++i) {
-        evens[i] = evenBlock(ring, offset, i);
-        odds[i] = oddBlock(ring, offset, i);
+        evens[i] = evenBlock(ring.wide, offset, i);
+        odds[i] = oddBlock(ring.wide, offset, i);
     }
-    const __m128 signBits = _mm_set1_ps(-0.0f);
-    __m128 largest = _mm_setzero_ps();
     for (int c = 0; c < 16; c += 4) {
         __m128d a[4][2];
         for (auto& set : a)
             set[0] = set[1] = _mm_setzero_pd();
         for (int i = 0; i < 8; ++i) {
-            const __m128 even = _mm_loadu_ps(evens[i] + c);
-            const __m128 odd = _mm_loadu_ps(odds[i] + c);
-            if constexpr (magnitude) {
-                largest = _mm_max_ps(_mm_andnot_ps(signBits, even), largest);
-                largest = _mm_max_ps(_mm_andnot_ps(signBits, odd), largest);
-            }
-            const __m128d e[2] = {_mm_cvtps_pd(even), _mm_cvtps_pd(_mm_movehl_ps(even, even))};
-            const __m128d o[2] = {_mm_cvtps_pd(odd), _mm_cvtps_pd(_mm_movehl_ps(odd, odd))};
             const double* w = window + 16 * i + c;
             for (int h = 0; h < 2; ++h) {
-                a[0][h] = _mm_add_pd(a[0][h], _mm_mul_pd(_mm_load_pd(w + 2 * h), e[h]));
-                a[1][h] = _mm_add_pd(a[1][h], _mm_mul_pd(_mm_load_pd(w + kWindowSetSize + 2 * h), o[h]));
-                a[2][h] = _mm_add_pd(a[2][h], _mm_mul_pd(_mm_load_pd(w + 2 * kWindowSetSize + 2 * h), e[h]));
-                a[3][h] = _mm_add_pd(a[3][h], _mm_mul_pd(_mm_load_pd(w + 3 * kWindowSetSize + 2 * h), o[h]));
+                const __m128d e = _mm_load_pd(evens[i] + c + 2 * h);
+                const __m128d o = _mm_load_pd(odds[i] + c + 2 * h);
+                a[0][h] = _mm_add_pd(a[0][h], _mm_mul_pd(_mm_load_pd(w + 2 * h), e));
+                a[1][h] = _mm_add_pd(a[1][h], _mm_mul_pd(_mm_load_pd(w + kWindowSetSize + 2 * h), o));
+                a[2][h] = _mm_add_pd(a[2][h], _mm_mul_pd(_mm_load_pd(w + 2 * kWindowSetSize + 2 * h), e));
+                a[3][h] = _mm_add_pd(a[3][h], _mm_mul_pd(_mm_load_pd(w + 3 * kWindowSetSize + 2 * h), o));
             }
         }
         for (int set = 0; set < 4; ++set)
@@ -217,18 +186,8 @@ inline float windowPartialsDouble(const double* window, const float* ring, int o
     }
     double zero = 0;
     for (int i = 0; i < 8; ++i)
-        zero += window[kWindowSampleZero + i] * static_cast<double>(odds[i][16]);
+        zero += window[kWindowSampleZero + i] * odds[i][16];
     p.sampleZero = zero;
-    if constexpr (magnitude)
-        for (int i = 0; i < 8; i += 4) {
-            const __m128 values = _mm_setr_ps(odds[i][16], odds[i + 1][16], odds[i + 2][16], odds[i + 3][16]);
-            largest = _mm_max_ps(_mm_andnot_ps(signBits, values), largest);
-        }
-    if constexpr (!magnitude)
-        return 0.0f;
-    largest = _mm_max_ps(largest, _mm_movehl_ps(largest, largest));
-    largest = _mm_max_ss(largest, _mm_shuffle_ps(largest, largest, 1));
-    return _mm_cvtss_f32(largest);
 }
 
 // Rounds the 32 sums half to even into 16-bit samples, `step` apart, when
@@ -273,11 +232,10 @@ inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16
     return true;
 }
 #else
-template <bool magnitude>
-inline float windowPartialsDouble(const double* window, const float* ring, int offset, WindowPartials<double>& p)
+inline void windowPartialsDouble(const double* window, const SynthesisRing& ring, int offset,
+                                 WindowPartials<double>& p)
 {
-    windowPartials<double, 2>(window, ring, offset, p);
-    return magnitude ? largestMagnitude(ring, offset) : 0.0f;
+    windowPartials<double, 2>(window, ring.values, offset, p);
 }
 
 inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16_t* out, int step)

@@ -17,12 +17,12 @@ void antialias(float* spectrum, int boundaries)
     antialiasBoundaries<8>(spectrum, boundaries);
 }
 
-void windowMono(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out)
+void windowMono(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
     windowSinglePrecision<8>(window, ring, offset, out, 1);
 }
 
-void windowStereo(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out)
+void windowStereo(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
     windowSinglePrecision<8>(window, ring, offset, out, 2);
 }

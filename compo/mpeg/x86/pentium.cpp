@@ -21,10 +21,10 @@ namespace {
 // range rounds to the "integer indefinite" value and gives -32768, as in
 // the reference.
 template <bool branchless>
-void windowToPcm(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out, int step)
+void windowToPcm(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out, int step)
 {
     WindowPartials<double> partials;
-    windowPartialsDouble<false>(window.taps, ring, offset, partials);
+    windowPartialsDouble(window.taps, ring, offset, partials);
     double sums[32];
     windowSums(partials, sums);
     long rounded[32];
@@ -38,22 +38,22 @@ void windowToPcm(const SynthesisWindow& window, const float* ring, int offset, s
     }
 }
 
-void windowMono(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out)
+void windowMono(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
     windowToPcm<false>(window, ring, offset, out, 1);
 }
 
-void windowStereo(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out)
+void windowStereo(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
     windowToPcm<false>(window, ring, offset, out, 2);
 }
 
-void windowMonoCmov(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out)
+void windowMonoCmov(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
     windowToPcm<true>(window, ring, offset, out, 1);
 }
 
-void windowStereoCmov(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out)
+void windowStereoCmov(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
     windowToPcm<true>(window, ring, offset, out, 2);
 }

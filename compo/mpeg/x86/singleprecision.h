@@ -15,11 +15,11 @@ namespace {
 // precision, the odd sum subtracted (samples 0..15) or added (17..31) at
 // the end, rounded halves away from zero and saturated.
 template <int Lanes>
-inline void windowSinglePrecision(const SynthesisWindow& window, const float* ring, int offset, std::int16_t* out,
+inline void windowSinglePrecision(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out,
                                   int step)
 {
     WindowPartials<float> partials;
-    windowPartials<float, Lanes>(window.single, ring, offset, partials);
+    windowPartials<float, Lanes>(window.single, ring.values, offset, partials);
     float sums[32];
     windowSums(partials, sums);
     std::int16_t pcm[32];
