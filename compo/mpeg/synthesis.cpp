@@ -85,43 +85,12 @@ void plainWindowToPcm(const double* window, const float* ring, int offset, std::
         out[j * step] = clip16(rounded[j]);
 }
 
-// The reference windowing's shortcut: the same sums in double precision,
-// which the compiler turns into vector operations, with the extended sums
-// taken only where the double sums cannot decide the sample.
-//
-// Why the samples are the same. Every tap is a product that a double holds
-// exactly (above), so both ways sum the same 16 (or 8) exact terms t_k; only
-// the additions round. For S the exact sum, A = sum |t_k|, and any order of
-// at most 15 additions, the double sum D has |D - S| <= 15 u / (1 - 15 u) A
-// with u = 2^-53, and the extended sum E (8 additions, then one subtraction)
-// has |E - S| <= 9 v / (1 - 9 v) A with v = 2^-64; together less than
-// 2^-49 A. With M the largest magnitude of the ring's values, A <= M x
-// magnitudeBound, so B = 2^-48 M magnitudeBound bounds |D - E| with a factor
-// 2 to spare for the rounding of B itself. Let r be D rounded to an integer;
-// D - r is exact (|D| < 2^52). If |D - r| < 0.5 - B, then |E - r| < 0.5:
-// E lies strictly inside r's rounding interval, is no tie, and rounds to r
-// as the reference rounds it; the clipping of r is the same. Any sample that
-// fails this test takes the plain kernel for the whole step, and so does a
-// ring with a value of magnitude 2^24 or more (or an infinity). A NaN in
-// the ring makes every sum it enters a NaN, which fails the test; the sums
-// it does not enter are still bounded by the M of the other values. For
-// decoded audio the test fails about once in 10^9 samples; tests compare
-// both kernels bit for bit on every conformance stream.
-constexpr float kLargestDecided = 0x1p24f;
-
+// The reference windowing: the decided double sums of windowkernels.h,
+// and the plain kernel for a step they cannot decide.
 void windowToPcm(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out, int step)
 {
-    const float largest = largestMagnitude(ring);
-    if (largest < kLargestDecided) {
-        WindowPartials<double> partials;
-        windowPartialsDouble(window.taps, ring, offset, partials);
-        double sums[32];
-        windowSums(partials, sums);
-        const double margin = 0.5 - static_cast<double>(largest) * window.magnitudeBound * 0x1p-48;
-        if (roundDecidedSums(sums, margin, out, step))
-            return;
-    }
-    plainWindowToPcm(window.taps, ring.values, offset, out, step);
+    if (!windowDecidedSums<false>(window, ring, offset, out, step))
+        plainWindowToPcm(window.taps, ring.values, offset, out, step);
 }
 
 } // namespace

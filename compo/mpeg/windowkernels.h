@@ -196,6 +196,7 @@ inline void windowPartialsDouble(const double* window, const SynthesisRing& ring
 // 1.5 x 2^52 added and taken off rounds in the default mode (the one lrint
 // uses), the integral results convert exactly, and the signed saturation of
 // the packing is the clipping to -32768..32767.
+template <bool branchless>
 inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16_t* out, int step)
 {
     const __m128d magic = _mm_set1_pd(0x1.8p52);
@@ -203,6 +204,7 @@ inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16
     const __m128d signBits = _mm_set1_pd(-0.0);
     __m128d undecided = _mm_setzero_pd();
     __m128i pcm[4];
+    alignas(16) std::int32_t integers[32];
     for (int k = 0; k < 4; ++k) {
         __m128i words[2];
         for (int h = 0; h < 2; ++h) {
@@ -214,11 +216,18 @@ inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16
             undecided = _mm_or_pd(undecided, _mm_cmpnlt_pd(_mm_andnot_pd(signBits, _mm_sub_pd(lo, rlo)), limit));
             undecided = _mm_or_pd(undecided, _mm_cmpnlt_pd(_mm_andnot_pd(signBits, _mm_sub_pd(hi, rhi)), limit));
             words[h] = _mm_unpacklo_epi64(_mm_cvtpd_epi32(rlo), _mm_cvtpd_epi32(rhi));
+            if constexpr (!branchless)
+                _mm_store_si128(reinterpret_cast<__m128i*>(integers + 8 * k + 4 * h), words[h]);
         }
         pcm[k] = _mm_packs_epi32(words[0], words[1]);
     }
     if (_mm_movemask_pd(undecided) != 0)
         return false;
+    if constexpr (!branchless) {
+        for (int j = 0; j < 32; ++j)
+            out[j * step] = clip16(integers[j]);
+        return true;
+    }
     if (step == 1) {
         for (int k = 0; k < 4; ++k)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * k), pcm[k]);
@@ -238,6 +247,7 @@ inline void windowPartialsDouble(const double* window, const SynthesisRing& ring
     windowPartials<double, 2>(window, ring.values, offset, p);
 }
 
+template <bool branchless>
 inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16_t* out, int step)
 {
     long rounded[32];
@@ -251,6 +261,50 @@ inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16
     return true;
 }
 #endif
+
+// The shortcut of the reference windowing (and of the Pentium-class ones,
+// which give the reference's samples too): the same sums in double
+// precision, two per instruction, with the extended sums of the plain
+// kernel taken only where the double sums cannot decide a sample.
+//
+// Why the samples are the same. Every tap is a product that a double holds
+// exactly (a coefficient has at most 17 significant bits, a ring value 24),
+// so both ways sum the same 16 (or 8) exact terms t_k; only
+// the additions round. For S the exact sum, A = sum |t_k|, and any order of
+// at most 15 additions, the double sum D has |D - S| <= 15 u / (1 - 15 u) A
+// with u = 2^-53, and the extended sum E (8 additions, then one subtraction)
+// has |E - S| <= 9 v / (1 - 9 v) A with v = 2^-64; together less than
+// 2^-49 A. With M the largest magnitude of the ring's values, A <= M x
+// magnitudeBound, so B = 2^-48 M magnitudeBound bounds |D - E| with a factor
+// 2 to spare for the rounding of B itself. Let r be D rounded to an integer;
+// D - r is exact (|D| < 2^52). If |D - r| < 0.5 - B, then |E - r| < 0.5:
+// E lies strictly inside r's rounding interval, is no tie, and rounds to r
+// as the reference rounds it; the clipping of r is the same. Any sample that
+// fails this test takes the plain kernel for the whole step, and so does a
+// ring with a value of magnitude 2^24 or more (or an infinity). A NaN in
+// the ring makes every sum it enters a NaN, which fails the test; the sums
+// it does not enter are still bounded by the M of the other values. For
+// decoded audio the test fails about once in 10^9 samples; tests compare
+// both kernels bit for bit on every conformance stream.
+constexpr float kLargestDecided = 0x1p24f;
+
+// Writes the 32 samples and returns true when the double sums decide every
+// one of them; otherwise writes nothing. `branchless` clips by saturation,
+// else by compare and branch; both give the same samples.
+template <bool branchless>
+inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out,
+                              int step)
+{
+    const float largest = largestMagnitude(ring);
+    if (!(largest < kLargestDecided))
+        return false;
+    WindowPartials<double> partials;
+    windowPartialsDouble(window.taps, ring, offset, partials);
+    double sums[32];
+    windowSums(partials, sums);
+    const double margin = 0.5 - static_cast<double>(largest) * window.magnitudeBound * 0x1p-48;
+    return roundDecidedSums<branchless>(sums, margin, out, step);
+}
 
 } // namespace
 } // namespace morvik::mpeg

@@ -1,41 +1,32 @@
 // Pentium-class variants: the reference's products and sums in another
 // order. Built with the baseline flags (SSE2, which every x86-64 processor
-// has): the windowing sums in double precision, two lanes per instruction,
-// and rounds once, so a sample may differ from the reference's
-// extended-precision result by one step where the sum lies within rounding
-// noise of a half.
+// has). The windowing sums in double precision, two lanes per instruction,
+// and where those sums cannot decide a sample it takes the plain
+// extended-precision kernel (windowkernels.h proves the rule): its samples
+// are the reference's, so a processor of this class plays exactly what the
+// reference plays. The transforms and the hybrid filter are the reference's
+// single-precision code, built here apart.
 #include "compo/mpeg/x86/variants.h"
 
 #include "compo/mpeg/imdctkernels.h"
 #include "compo/mpeg/windowkernels.h"
 
-#include <algorithm>
-#include <cmath>
 
 namespace morvik::mpeg::x86 {
 
 namespace {
 
-// Sums rounded half to even (the processor's default mode; lrint is one
-// instruction as this file is built without errno). A NaN or a sum out of
-// range rounds to the "integer indefinite" value and gives -32768, as in
-// the reference.
+// Rounded half to even as the reference rounds; `branchless` clips by the
+// saturation of the packing (the CMOV form), else by compare and branch.
 template <bool branchless>
 void windowToPcm(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out, int step)
 {
-    WindowPartials<double> partials;
-    windowPartialsDouble(window.taps, ring, offset, partials);
-    double sums[32];
-    windowSums(partials, sums);
-    long rounded[32];
-    for (int j = 0; j < 32; ++j)
-        rounded[j] = std::lrint(sums[j]);
-    for (int j = 0; j < 32; ++j) {
-        if constexpr (branchless)
-            out[j * step] = static_cast<std::int16_t>(std::clamp(rounded[j], -32768L, 32767L));
-        else
-            out[j * step] = clip16(rounded[j]);
-    }
+    if (windowDecidedSums<branchless>(window, ring, offset, out, step))
+        return;
+    if (step == 1)
+        WindowToPcmMonoPlain(window, ring, offset, out);
+    else
+        WindowToPcmStereoPlain(window, ring, offset, out);
 }
 
 void windowMono(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
