@@ -68,7 +68,7 @@ std::uint32_t detectX86()
         return word | cfFamily4;
     word |= familyByte == 5 ? cfFamily5 : cfFamily6;
     const unsigned leaf1Edx = d;
-    if (__get_cpuid_max(0x80000000, nullptr) >= 0x80000001) {
+    if (static_cast<unsigned>(__get_cpuid_max(0x80000000, nullptr)) >= 0x80000001u) {
         __get_cpuid(0x80000001, &a, &b, &c, &d);
         if (d & (1u << 31))
             word |= cf3DNow;
