@@ -86,10 +86,12 @@ void plainWindowToPcm(const double* window, const float* ring, int offset, std::
 }
 
 // The reference windowing: the decided double sums of windowkernels.h,
-// and the plain kernel for a step they cannot decide.
+// and the plain kernel for a step they cannot decide. The decided samples
+// are clipped by the saturation of the packing, which gives what the
+// compare-and-branch clipping of the plain kernel gives.
 void windowToPcm(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out, int step)
 {
-    if (!windowDecidedSums<false>(window, ring, offset, out, step))
+    if (!windowDecidedSums<true>(window, ring, offset, out, step))
         plainWindowToPcm(window.taps, ring.values, offset, out, step);
 }
 
