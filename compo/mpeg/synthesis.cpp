@@ -209,9 +209,67 @@ void SynthesiseGranule(SynthesisState& s, int channel, const float* block, std::
     SynthesiseSteps(s, channel, block, 32, 1, 18, s.equalizerOn ? s.equalizer : nullptr, out, stereo);
 }
 
-// The transforms run four time steps at a time, into a scratch block: the
+namespace {
+
+// Subband sample n of step k (k < count; later lanes repeat the last step,
+// and their output is dropped) into lanes[n][k]: rows of four steps turned
+// into columns, four values at a time.
+void gatherLanes(const float* in, int stepStride, int lineStride, int count, float (&lanes)[32][4])
+{
+    const float* rows[4];
+    for (int k = 0; k < 4; ++k)
+        rows[k] = in + std::min(k, count - 1) * stepStride;
+#if defined(__SSE2__)
+    if (lineStride <= 2) {
+        for (int n = 0; n < 32; n += 4) {
+            __m128 v[4];
+            for (int k = 0; k < 4; ++k) {
+                if (lineStride == 1) {
+                    v[k] = _mm_loadu_ps(rows[k] + n);
+                } else {
+                    // Every second value of eight: this channel's four.
+                    const __m128 a = _mm_loadu_ps(rows[k] + 2 * n);
+                    const __m128 b = _mm_loadu_ps(rows[k] + 2 * n + 4);
+                    v[k] = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+                }
+            }
+            _MM_TRANSPOSE4_PS(v[0], v[1], v[2], v[3]);
+            for (int i = 0; i < 4; ++i)
+                _mm_storeu_ps(lanes[n + i], v[i]);
+        }
+        return;
+    }
+#endif
+    for (int k = 0; k < 4; ++k)
+        for (int n = 0; n < 32; ++n)
+            lanes[n][k] = rows[k][n * lineStride];
+}
+
+// The inverse: transform k's 32 outputs from their column into blocks[k].
+void scatterLanes(const float (&lanes)[32][4], float (&blocks)[4][32])
+{
+#if defined(__SSE2__)
+    for (int n = 0; n < 32; n += 4) {
+        __m128 v[4];
+        for (int i = 0; i < 4; ++i)
+            v[i] = _mm_loadu_ps(lanes[n + i]);
+        _MM_TRANSPOSE4_PS(v[0], v[1], v[2], v[3]);
+        for (int k = 0; k < 4; ++k)
+            _mm_storeu_ps(blocks[k] + n, v[k]);
+    }
+#else
+    for (int k = 0; k < 4; ++k)
+        for (int n = 0; n < 32; ++n)
+            blocks[k][n] = lanes[n][k];
+#endif
+}
+
+} // namespace
+
+// The transforms run four time steps at a time, into scratch blocks: the
 // ring slot of a later step still holds values the windowing of the earlier
-// ones reads, so each is copied in just before its windowing.
+// ones reads, so each is stored just before its windowing. The equaliser's
+// products are the same whether taken before or after the lanes are formed.
 void SynthesiseSteps(SynthesisState& s, int channel, const float* in, int stepStride, int lineStride, int steps,
                      const float* equalizer, std::int16_t* out, bool stereo)
 {
@@ -221,23 +279,17 @@ void SynthesiseSteps(SynthesisState& s, int channel, const float* in, int stepSt
     for (int t = 0; t < steps; t += 4) {
         const int count = std::min(4, steps - t);
         float lanes[32][4];
-        for (int k = 0; k < 4; ++k) {
-            // Lanes past the last step repeat it; their output is dropped.
-            const float* x = in + (t + std::min(k, count - 1)) * stepStride;
-            if (equalizer)
-                for (int n = 0; n < 32; ++n)
-                    lanes[n][k] = x[n * lineStride] * equalizer[n];
-            else
-                for (int n = 0; n < 32; ++n)
-                    lanes[n][k] = x[n * lineStride];
-        }
+        gatherLanes(in + t * stepStride, stepStride, lineStride, count, lanes);
+        if (equalizer)
+            for (int n = 0; n < 32; ++n)
+                for (int k = 0; k < 4; ++k)
+                    lanes[n][k] *= equalizer[n];
         float transformed[32][4];
         Dct32x4(lanes, transformed);
+        float blocks[4][32];
+        scatterLanes(transformed, blocks);
         for (int k = 0; k < count; ++k) {
-            float block[32];
-            for (int n = 0; n < 32; ++n)
-                block[n] = transformed[n][k];
-            StoreRingBlock(ring, offset, block);
+            StoreRingBlock(ring, offset, blocks[k]);
             if (stereo)
                 d.WindowToPcmStereo(s.window, ring, offset, out + 64 * (t + k));
             else
