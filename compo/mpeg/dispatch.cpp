@@ -28,7 +28,7 @@ struct VariantSets {
 #ifdef MORVIK_X86_VARIANTS
         const HostInstructionSets& host = hostInstructionSets();
         sets[count++] = {VariantFamily::Pentium, "pentium", x86::pentiumVariants(), host.sse2};
-        sets[count++] = {VariantFamily::PentiumCmov, "pentium-cmov", x86::pentiumCmovVariants(), host.sse2};
+        sets[count++] = {VariantFamily::PentiumCmov, "pentium-cmov", x86::pentiumCmovVariants(), host.avx2Fma};
         sets[count++] = {VariantFamily::Amd3DNow, "3dnow", x86::amd3DNowVariants(), host.sse2};
         sets[count++] = {VariantFamily::AmdE3DNow, "e3dnow", x86::amdE3DNowVariants(), host.avx2Fma};
 #endif

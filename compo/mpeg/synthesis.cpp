@@ -85,23 +85,13 @@ void plainWindowToPcm(const double* window, const float* ring, int offset, std::
         out[j * step] = clip16(rounded[j]);
 }
 
-// The reference windowing: the decided double sums of windowkernels.h,
-// and the plain kernel for a step they cannot decide. The decided samples
-// are clipped by the saturation of the packing, which gives what the
-// compare-and-branch clipping of the plain kernel gives.
-void windowToPcm(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out, int step)
-{
-    if (!windowDecidedSums<true>(window, ring, offset, out, step))
-        plainWindowToPcm(window.taps, ring.values, offset, out, step);
-}
-
 } // namespace
 
 void StoreRingBlock(SynthesisRing& ring, int offset, const float* block)
 {
     float* values = ring.values + offset;
     double* wide = ring.wide + offset;
-    // The largest magnitude passes a NaN over (see windowToPcm: maxps keeps
+    // The largest magnitude passes a NaN over (see windowkernels.h: maxps keeps
     // its second operand when the first is a NaN); an infinity counts.
 #if defined(__SSE2__)
     const __m128 signBits = _mm_set1_ps(-0.0f);
@@ -184,14 +174,18 @@ void SetInvertPolarity(SynthesisState& s, bool on)
     s.inverted = on;
 }
 
+// The decided double sums of windowkernels.h, and the plain kernel for a
+// step they cannot decide. The decided samples are clipped by the
+// saturation of the packing, which gives what the compare-and-branch
+// clipping of the plain kernel gives.
 void WindowToPcmMonoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
-    windowToPcm(window, ring, offset, out, 1);
+    windowExactly<true>(window, ring, offset, out, 1);
 }
 
 void WindowToPcmStereoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
-    windowToPcm(window, ring, offset, out, 2);
+    windowExactly<true>(window, ring, offset, out, 2);
 }
 
 void WindowToPcmMonoPlain(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)

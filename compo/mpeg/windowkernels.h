@@ -152,7 +152,46 @@ inline std::int16_t roundHalfAway(float sum)
     return static_cast<std::int16_t>(static_cast<int>(v));
 }
 
-#if defined(__SSE2__)
+#if defined(__AVX2__) && defined(__FMA__)
+// The double-precision partials in four lanes with fused multiply-adds (for
+// files built for AVX2 and FMA): a fused step adds an exact product with one
+// rounding, so the error rule of the plain additions holds unchanged.
+inline void windowPartialsDouble(const double* window, const SynthesisRing& ring, int offset,
+                                 WindowPartials<double>& p)
+{
+    const double* evens[8];
+    const double* odds[8];
+    for (int i = 0; i < 8; ++i) {
+        evens[i] = evenBlock(ring.wide, offset, i);
+        odds[i] = oddBlock(ring.wide, offset, i);
+    }
+    for (int c = 0; c < 16; c += 8) {
+        __m256d a[4][2];
+        for (auto& set : a)
+            set[0] = set[1] = _mm256_setzero_pd();
+        for (int i = 0; i < 8; ++i) {
+            const double* w = window + 16 * i + c;
+            for (int h = 0; h < 2; ++h) {
+                const __m256d e = _mm256_load_pd(evens[i] + c + 4 * h);
+                const __m256d o = _mm256_load_pd(odds[i] + c + 4 * h);
+                a[0][h] = _mm256_fmadd_pd(_mm256_load_pd(w + 4 * h), e, a[0][h]);
+                a[1][h] = _mm256_fmadd_pd(_mm256_load_pd(w + kWindowSetSize + 4 * h), o, a[1][h]);
+                a[2][h] = _mm256_fmadd_pd(_mm256_load_pd(w + 2 * kWindowSetSize + 4 * h), e, a[2][h]);
+                a[3][h] = _mm256_fmadd_pd(_mm256_load_pd(w + 3 * kWindowSetSize + 4 * h), o, a[3][h]);
+            }
+        }
+        for (int set = 0; set < 4; ++set)
+            for (int h = 0; h < 2; ++h)
+                _mm256_store_pd(&p.acc[set][c + 4 * h], a[set][h]);
+    }
+    double zero = 0;
+    for (int i = 0; i < 8; ++i)
+        zero += window[kWindowSampleZero + i] * odds[i][16];
+    p.sampleZero = zero;
+}
+#endif
+
+#if defined(__SSE2__) && !(defined(__AVX2__) && defined(__FMA__))
 // The double-precision partials with SSE2, from the ring's widened values:
 // two ring values and two taps per instruction, all loads aligned (every
 // run of four starts on a 32-byte boundary of the window and the ring).
@@ -189,7 +228,9 @@ inline void windowPartialsDouble(const double* window, const SynthesisRing& ring
         zero += window[kWindowSampleZero + i] * odds[i][16];
     p.sampleZero = zero;
 }
+#endif
 
+#if defined(__SSE2__)
 // Rounds the 32 sums half to even into 16-bit samples, `step` apart, when
 // every sum lies closer than `margin` to its nearest integer; else writes
 // nothing and returns false. Needs |sum| < 2^31 for any sum it is to write:
@@ -241,12 +282,6 @@ inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16
     return true;
 }
 #else
-inline void windowPartialsDouble(const double* window, const SynthesisRing& ring, int offset,
-                                 WindowPartials<double>& p)
-{
-    windowPartials<double, 2>(window, ring.values, offset, p);
-}
-
 template <bool branchless>
 inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16_t* out, int step)
 {
@@ -262,10 +297,18 @@ inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16
 }
 #endif
 
+#if !defined(__SSE2__)
+inline void windowPartialsDouble(const double* window, const SynthesisRing& ring, int offset,
+                                 WindowPartials<double>& p)
+{
+    windowPartials<double, 2>(window, ring.values, offset, p);
+}
+#endif
+
 // The shortcut of the reference windowing (and of the Pentium-class ones,
 // which give the reference's samples too): the same sums in double
-// precision, two per instruction, with the extended sums of the plain
-// kernel taken only where the double sums cannot decide a sample.
+// precision, two or four per instruction, with the extended sums of the
+// plain kernel taken only where the double sums cannot decide a sample.
 //
 // Why the samples are the same. Every tap is a product that a double holds
 // exactly (a coefficient has at most 17 significant bits, a ring value 24),
@@ -304,6 +347,20 @@ inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing
     windowSums(partials, sums);
     const double margin = 0.5 - static_cast<double>(largest) * window.magnitudeBound * 0x1p-48;
     return roundDecidedSums<branchless>(sums, margin, out, step);
+}
+
+// The reference's samples: the decided double sums, else the plain
+// extended-precision kernel for the whole step.
+template <bool branchless>
+inline void windowExactly(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out,
+                          int step)
+{
+    if (windowDecidedSums<branchless>(window, ring, offset, out, step))
+        return;
+    if (step == 1)
+        WindowToPcmMonoPlain(window, ring, offset, out);
+    else
+        WindowToPcmStereoPlain(window, ring, offset, out);
 }
 
 } // namespace

@@ -16,37 +16,16 @@ namespace morvik::mpeg::x86 {
 
 namespace {
 
-// Rounded half to even as the reference rounds; `branchless` clips by the
-// saturation of the packing (the CMOV form), else by compare and branch.
-template <bool branchless>
-void windowToPcm(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out, int step)
-{
-    if (windowDecidedSums<branchless>(window, ring, offset, out, step))
-        return;
-    if (step == 1)
-        WindowToPcmMonoPlain(window, ring, offset, out);
-    else
-        WindowToPcmStereoPlain(window, ring, offset, out);
-}
-
+// Rounded half to even as the reference rounds, clipped by compare and
+// branch.
 void windowMono(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
-    windowToPcm<false>(window, ring, offset, out, 1);
+    windowExactly<false>(window, ring, offset, out, 1);
 }
 
 void windowStereo(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
-    windowToPcm<false>(window, ring, offset, out, 2);
-}
-
-void windowMonoCmov(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
-{
-    windowToPcm<true>(window, ring, offset, out, 1);
-}
-
-void windowStereoCmov(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
-{
-    windowToPcm<true>(window, ring, offset, out, 2);
+    windowExactly<false>(window, ring, offset, out, 2);
 }
 
 void transform36(float* values)
@@ -71,11 +50,6 @@ int hybrid(float* current, const float* previous, float* block, int blockType, i
 DecoderDispatch pentiumVariants()
 {
     return {nullptr, windowMono, windowStereo, hybrid, transform36, transform12x3};
-}
-
-DecoderDispatch pentiumCmovVariants()
-{
-    return {nullptr, windowMonoCmov, windowStereoCmov, nullptr, nullptr, nullptr};
 }
 
 } // namespace morvik::mpeg::x86

@@ -8,11 +8,12 @@
 
 namespace morvik::mpeg::x86 {
 
-// Double-precision sums in SSE2 (every x86-64 processor): windowing with
-// rounding half to even and clipping by branches, hybrid filter and both
+// SSE2 (every x86-64 processor): the windowing in double precision with the
+// reference's samples, clipping by branches; the hybrid filter and both
 // transforms.
 DecoderDispatch pentiumVariants();
-// As the Pentium windowing, clipping without branches.
+// AVX2 and FMA: the windowing in four double lanes, the reference's samples,
+// clipping without branches.
 DecoderDispatch pentiumCmovVariants();
 // Single precision in SSE2: the antialias butterflies two at a time, and
 // windowing with single-precision sums rounded halves away from zero.
