@@ -1,6 +1,5 @@
 #include "compo/mpeg/huffman.h"
 
-#include <bit>
 
 namespace morvik::mpeg {
 
