@@ -213,9 +213,13 @@ void gatherLanes(const float* in, int stepStride, int lineStride, int count, flo
     const float* rows[4];
     for (int k = 0; k < 4; ++k)
         rows[k] = in + std::min(k, count - 1) * stepStride;
+    int n = 0;
 #if defined(__SSE2__)
     if (lineStride <= 2) {
-        for (int n = 0; n < 32; n += 4) {
+        // With a stride of 2 the last four values end one value before their
+        // eight would: they are left to the scalar loop, which reads no
+        // further than the samples themselves.
+        for (const int end = lineStride == 1 ? 32 : 28; n < end; n += 4) {
             __m128 v[4];
             for (int k = 0; k < 4; ++k) {
                 if (lineStride == 1) {
@@ -231,11 +235,10 @@ void gatherLanes(const float* in, int stepStride, int lineStride, int count, flo
             for (int i = 0; i < 4; ++i)
                 _mm_storeu_ps(lanes[n + i], v[i]);
         }
-        return;
     }
 #endif
-    for (int k = 0; k < 4; ++k)
-        for (int n = 0; n < 32; ++n)
+    for (; n < 32; ++n)
+        for (int k = 0; k < 4; ++k)
             lanes[n][k] = rows[k][n * lineStride];
 }
 
