@@ -25,8 +25,7 @@ void Imdct12x3Ref(float* x)
 int HybridFilterRef(float* current, const float* previous, float* block, int blockType, int longLines, int allLines,
                     int overlapLines, int subbands)
 {
-    return hybridFilter(current, previous, block, blockType, longLines, allLines, overlapLines, subbands,
-                        Imdct12x3Ref);
+    return hybridFilterHere(current, previous, block, blockType, longLines, allLines, overlapLines, subbands);
 }
 
 // Transforms through the dispatch table, one subband at a time: this path

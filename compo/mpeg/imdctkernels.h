@@ -294,6 +294,13 @@ inline int hybridFilter(float* current, const float* previous, float* block, int
     return covered;
 }
 
+// The hybrid filter with this file's own 12-point transform.
+inline int hybridFilterHere(float* current, const float* previous, float* block, int blockType, int longLines,
+                            int allLines, int overlapLines, int subbands)
+{
+    return hybridFilter(current, previous, block, blockType, longLines, allLines, overlapLines, subbands, imdct12x3);
+}
+
 } // namespace
 
 } // namespace morvik::mpeg

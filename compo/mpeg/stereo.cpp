@@ -10,24 +10,16 @@ namespace morvik::mpeg {
 
 namespace {
 
-struct AntialiasCoefficients {
-    float cs[8];
-    float ca[8];
-    AntialiasCoefficients()
-    {
-        const double ci[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
-        for (int i = 0; i < 8; ++i) {
-            const double root = std::sqrt(1.0 + ci[i] * ci[i]);
-            cs[i] = static_cast<float>(1.0 / root);
-            ca[i] = static_cast<float>(ci[i] / root);
-        }
-    }
-};
-
-const AntialiasCoefficients& antialias()
+AntialiasCoefficients buildAntialiasCoefficients()
 {
-    static const AntialiasCoefficients coefficients;
-    return coefficients;
+    const double ci[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
+    AntialiasCoefficients c;
+    for (int i = 0; i < 8; ++i) {
+        const double root = std::sqrt(1.0 + ci[i] * ci[i]);
+        c.cs[i] = static_cast<float>(1.0 / root);
+        c.ca[i] = static_cast<float>(ci[i] / root);
+    }
+    return c;
 }
 
 void applyPair(float* left, float* right, int k, const float* pair)
@@ -121,6 +113,12 @@ void IntensityStereo2(const Layer3Tables& t, const BandLayout& bands, float* lef
     }
 }
 
+const AntialiasCoefficients& antialiasCoefficients()
+{
+    static const AntialiasCoefficients coefficients = buildAntialiasCoefficients();
+    return coefficients;
+}
+
 int AntialiasBoundaries(const GranuleSideInfo& g, int extent)
 {
     if (g.block_type == 2)
@@ -133,7 +131,7 @@ int AntialiasBoundaries(const GranuleSideInfo& g, int extent)
 // lane computing exactly the scalar expression.
 void AntialiasRef(float* x, int boundaries)
 {
-    const AntialiasCoefficients& c = antialias();
+    const AntialiasCoefficients& c = antialiasCoefficients();
     for (int b = 0; b < boundaries; ++b) {
         float* lo = x + 18 * b + 17;
         float* hi = x + 18 * (b + 1);

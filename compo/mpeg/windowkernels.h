@@ -50,6 +50,20 @@ inline float largestMagnitude(const SynthesisRing& ring)
     return largest;
 }
 
+// Where the eight even and eight odd blocks of a step start among the
+// ring's widened values.
+struct WideBlocks {
+    const double* evens[8];
+    const double* odds[8];
+    WideBlocks(const SynthesisRing& ring, int offset)
+    {
+        for (int i = 0; i < 8; ++i) {
+            evens[i] = evenBlock(ring.wide, offset, i);
+            odds[i] = oddBlock(ring.wide, offset, i);
+        }
+    }
+};
+
 // The per-set partial sums acc[s][n] over the eight blocks, and the
 // sample-zero sum, in the arithmetic type T (double or float), formed block
 // by block in ascending order.
@@ -159,12 +173,9 @@ inline std::int16_t roundHalfAway(float sum)
 inline void windowPartialsDouble(const double* window, const SynthesisRing& ring, int offset,
                                  WindowPartials<double>& p)
 {
-    const double* evens[8];
-    const double* odds[8];
-    for (int i = 0; i < 8; ++i) {
-        evens[i] = evenBlock(ring.wide, offset, i);
-        odds[i] = oddBlock(ring.wide, offset, i);
-    }
+    const WideBlocks blocks(ring, offset);
+    const double* const* evens = blocks.evens;
+    const double* const* odds = blocks.odds;
     for (int c = 0; c < 16; c += 8) {
         __m256d a[4][2];
         for (auto& set : a)
@@ -198,12 +209,9 @@ inline void windowPartialsDouble(const double* window, const SynthesisRing& ring
 inline void windowPartialsDouble(const double* window, const SynthesisRing& ring, int offset,
                                  WindowPartials<double>& p)
 {
-    const double* evens[8];
-    const double* odds[8];
-    for (int i = 0; i < 8; ++i) {
-        evens[i] = evenBlock(ring.wide, offset, i);
-        odds[i] = oddBlock(ring.wide, offset, i);
-    }
+    const WideBlocks blocks(ring, offset);
+    const double* const* evens = blocks.evens;
+    const double* const* odds = blocks.odds;
     for (int c = 0; c < 16; c += 4) {
         __m128d a[4][2];
         for (auto& set : a)

@@ -107,28 +107,11 @@ void windowStereo(const SynthesisWindow& window, const SynthesisRing& ring, int 
     windowEightLanes(window, ring, offset, out, 2);
 }
 
-void transform36(float* values)
-{
-    imdct36(values);
-}
-
-void transform12x3(float* values)
-{
-    imdct12x3(values);
-}
-
-int hybrid(float* current, const float* previous, float* block, int blockType, int longLines, int allLines,
-           int overlapLines, int subbands)
-{
-    return hybridFilter(current, previous, block, blockType, longLines, allLines, overlapLines, subbands,
-                        transform12x3);
-}
-
 } // namespace
 
 DecoderDispatch amdE3DNowVariants()
 {
-    return {antialias, windowMono, windowStereo, hybrid, transform36, transform12x3};
+    return {antialias, windowMono, windowStereo, hybridFilterHere, imdct36, imdct12x3};
 }
 
 } // namespace morvik::mpeg::x86

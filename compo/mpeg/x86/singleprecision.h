@@ -6,7 +6,6 @@
 #include "compo/mpeg/stereo.h"
 #include "compo/mpeg/windowkernels.h"
 
-#include <cmath>
 
 namespace morvik::mpeg::x86 {
 namespace {
@@ -29,33 +28,12 @@ inline void windowSinglePrecision(const SynthesisWindow& window, const Synthesis
         out[j * step] = pcm[j];
 }
 
-// The antialias coefficients (as the reference builds them).
-struct ButterflyCoefficients {
-    float cs[8];
-    float ca[8];
-    ButterflyCoefficients()
-    {
-        const double ci[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
-        for (int i = 0; i < 8; ++i) {
-            const double root = std::sqrt(1.0 + ci[i] * ci[i]);
-            cs[i] = static_cast<float>(1.0 / root);
-            ca[i] = static_cast<float>(ci[i] / root);
-        }
-    }
-};
-
-inline const ButterflyCoefficients& butterflyCoefficients()
-{
-    static const ButterflyCoefficients c;
-    return c;
-}
-
 // The butterflies of one boundary, `Lanes` at a time with the lower side
 // read in reverse; the scalar loop finishes any butterflies left over.
 template <int Lanes>
 inline void antialiasBoundaries(float* x, int boundaries)
 {
-    const ButterflyCoefficients& c = butterflyCoefficients();
+    const AntialiasCoefficients& c = antialiasCoefficients();
     for (int b = 0; b < boundaries; ++b) {
         float* lo = x + 18 * b + 17;
         float* hi = x + 18 * (b + 1);
