@@ -238,7 +238,68 @@ inline void windowPartialsDouble(const double* window, const SynthesisRing& ring
 }
 #endif
 
-#if defined(__SSE2__)
+#if defined(__AVX2__) && defined(__FMA__)
+// windowSums for the double partials in four lanes: the odd sums reversed
+// by a lane permutation. Each sum is the same single subtraction or
+// addition (the order of an addition's operands changes nothing).
+inline void windowSums(const WindowPartials<double>& p, double (&sums)[32])
+{
+    // Sets 1 and 2 with a 17th value behind them: sample j (0..15) takes set
+    // 1 at 16 - j (the sample-zero sum at j = 0), sample 16 + m takes set 2
+    // at 16 - m (sample 16 is set 1 at 0 alone, put in last).
+    alignas(32) double odd1[20] = {}, even2[20] = {};
+    std::memcpy(odd1, p.acc[1], sizeof p.acc[1]);
+    std::memcpy(even2, p.acc[2], sizeof p.acc[2]);
+    odd1[16] = p.sampleZero;
+    for (int q = 0; q < 16; q += 4) {
+        const __m256d odd = _mm256_permute4x64_pd(_mm256_loadu_pd(odd1 + 13 - q), 0x1B);
+        const __m256d even = _mm256_permute4x64_pd(_mm256_loadu_pd(even2 + 13 - q), 0x1B);
+        _mm256_storeu_pd(sums + q, _mm256_sub_pd(_mm256_load_pd(p.acc[0] + q), odd));
+        _mm256_storeu_pd(sums + 16 + q, _mm256_add_pd(_mm256_load_pd(p.acc[3] + q), even));
+    }
+    sums[16] = p.acc[1][0];
+}
+
+// roundDecidedSums (below) in four lanes.
+template <bool branchless>
+inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16_t* out, int step)
+{
+    const __m256d magic = _mm256_set1_pd(0x1.8p52);
+    const __m256d limit = _mm256_set1_pd(margin);
+    const __m256d signBits = _mm256_set1_pd(-0.0);
+    __m256d undecided = _mm256_setzero_pd();
+    __m128i integers[8];
+    for (int k = 0; k < 8; ++k) {
+        const __m256d d = _mm256_loadu_pd(sums + 4 * k);
+        const __m256d r = _mm256_sub_pd(_mm256_add_pd(d, magic), magic);
+        // NaN distances compare unordered and so count as undecided.
+        undecided = _mm256_or_pd(
+            undecided, _mm256_cmp_pd(_mm256_andnot_pd(signBits, _mm256_sub_pd(d, r)), limit, _CMP_NLT_UQ));
+        integers[k] = _mm256_cvtpd_epi32(r);
+    }
+    if (_mm256_movemask_pd(undecided) != 0)
+        return false;
+    alignas(16) std::int16_t samples[32];
+    if constexpr (branchless) {
+        for (int k = 0; k < 4; ++k)
+            _mm_store_si128(reinterpret_cast<__m128i*>(samples + 8 * k),
+                            _mm_packs_epi32(integers[2 * k], integers[2 * k + 1]));
+    } else {
+        alignas(16) std::int32_t values[32];
+        for (int k = 0; k < 8; ++k)
+            _mm_store_si128(reinterpret_cast<__m128i*>(values + 4 * k), integers[k]);
+        for (int j = 0; j < 32; ++j)
+            samples[j] = clip16(values[j]);
+    }
+    if (step == 1) {
+        std::memcpy(out, samples, sizeof samples);
+        return true;
+    }
+    for (int j = 0; j < 32; ++j)
+        out[j * step] = samples[j];
+    return true;
+}
+#elif defined(__SSE2__)
 // Rounds the 32 sums half to even into 16-bit samples, `step` apart, when
 // every sum lies closer than `margin` to its nearest integer; else writes
 // nothing and returns false. Needs |sum| < 2^31 for any sum it is to write:
