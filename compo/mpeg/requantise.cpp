@@ -43,7 +43,8 @@ float requantiseValue(const Layer3Tables& t, float factor, std::int32_t v)
 // true when any is nonzero. A run whose values all lie in -32..31 (nearly
 // every run) takes the table without a test per line: the same product,
 // so the same value.
-bool requantiseRun(const Layer3Tables& t, float factor, const std::int32_t* in, float* out, int count, int stride)
+template <int stride>
+bool requantiseRun(const Layer3Tables& t, float factor, const std::int32_t* in, float* out, int count)
 {
     std::uint32_t outside = 0;
     std::int32_t any = 0;
@@ -144,7 +145,7 @@ void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int3
         const int p = pretab ? pretab[b] : 0;
         const float factor = gain * t.scaleMultiplier[scale][p][sf.longBands[b] & 31];
         const int end = bands.longStart[b + 1];
-        if (requantiseRun(t, factor, in + line, out + line, end - line, 1))
+        if (requantiseRun<1>(t, factor, in + line, out + line, end - line))
             result.lastNonzeroBand = b;
         line = end;
     }
@@ -166,7 +167,7 @@ void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int3
         const int base = bands.shortStart3[b];
         for (int w = 0; w < 3; ++w) {
             const float factor = windowGain[w] * t.scaleMultiplier[scale][0][sf.shortBands[w][b] & 31];
-            if (requantiseRun(t, factor, in + index, reorder + base + w, width, 3))
+            if (requantiseRun<3>(t, factor, in + index, reorder + base + w, width))
                 result.lastNonzeroShort[w] = b;
             index += width;
         }
