@@ -26,9 +26,9 @@ struct ImdctTables {
     float dct6[6][6];  // cos(pi (2n + 1) (2k + 1) / 24), [k][n]
     // The 36-point transform's factors four times over, one per lane of
     // imdct36Lanes, so that four subbands form plain vector operations.
-    float preTwiddleLanes[18][4];
-    float oddTwiddleLanes[9][4];
-    float dct9Lanes[9][4][4];
+    alignas(16) float preTwiddleLanes[18][4];
+    alignas(16) float oddTwiddleLanes[9][4];
+    alignas(16) float dct9Lanes[9][4][4];
 
     ImdctTables()
     {
