@@ -242,7 +242,15 @@ void TMP3Player::Open()
         return;
     }
     const std::string name = m_fileName;
-    auto stream = std::make_unique<TMPFileStream>(name);
+    std::unique_ptr<TMPFileStream> stream;
+    try {
+        stream = std::make_unique<TMPFileStream>(name);
+    } catch (...) {
+        // A file that cannot be opened leaves the player closed, not still
+        // holding the previous file under the new name.
+        Close();
+        throw;
+    }
     OpenStream(stream.release(), mpsfSeekable | mpsfOwned);
     m_fileName = name;
 }
