@@ -50,6 +50,11 @@ stdexcept stop_token streambuf string string_view syncstream system_error thread
 typeinfo unordered_map unordered_set utility valarray variant vector version
 '''.split())
 
+# Compiler headers (no operating system behind them) that the decoder may
+# use: the processor identification instruction for the detection, and the
+# vector intrinsics of its x86 variants.
+COMPILER_HEADERS = {'compo_decoder': {'cpuid.h', 'immintrin.h'}}
+
 # platform/ holds three libraries; a file's name says which.
 PLATFORM_AUDIO = ('waveout', 'threadpriority', 'alsa')
 PLATFORM_QT = ('foldertree', 'filelist', 'qt')
@@ -92,7 +97,7 @@ def system_header_allowed(library, header):
     is_qt = header.startswith('Q') or header.startswith('qt')
     if kind == 'os':
         return not is_qt
-    if header in STD_HEADERS:
+    if header in STD_HEADERS or header in COMPILER_HEADERS.get(library, ()):
         return True
     return kind == 'qt' and is_qt
 
