@@ -1,13 +1,20 @@
 #include "app/applyedits.h"
 
+#include "app/applymessages.h"
+#include "app/cellcommands.h"
 #include "platform/filelist.h"
+#include "readonlymount.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 using namespace testsupport;
+using morvik::utf8Bytes;
 
 namespace {
 
@@ -15,27 +22,34 @@ using Names = std::vector<std::string>;
 
 TEST(ApplyEdits, RenameRules)
 {
-    const std::string latin1 = "\xE9t\xE9.mp3"; // not UTF-8: shows with U+FFFD
+    const std::string latin1 = "\xE9t\xE9.mp3"; // neither UTF-8 nor CP932: shows with U+FFFD
+    const std::string shiftJis = "\x8b\xc8.mp3"; // 曲.mp3 from an old Windows volume
+    using morvik::TRename;
     struct Case {
         const char* what;
         std::string name;
         QString cell;
-        bool renamed;
+        TRename result;
         Names after;
     };
     const Case cases[] = {
-        {"unchanged cell", "old.mp3", "old.mp3", false, {"old.mp3", "sub", "taken.mp3"}},
-        {"new name", "old.mp3", "new.mp3", true, {"new.mp3", "sub", "taken.mp3"}},
-        {"Japanese name as UTF-8", "old.mp3", "新しい.mp3", true, {"sub", "taken.mp3", "新しい.mp3"}},
-        {"existing file never replaced", "old.mp3", "taken.mp3", false, {"old.mp3", "sub", "taken.mp3"}},
-        {"empty name", "old.mp3", "", false, {"old.mp3", "sub", "taken.mp3"}},
-        {"dot", "old.mp3", ".", false, {"old.mp3", "sub", "taken.mp3"}},
-        {"dot dot", "old.mp3", "..", false, {"old.mp3", "sub", "taken.mp3"}},
-        {"into another folder", "old.mp3", "sub/x.mp3", false, {"old.mp3", "sub", "taken.mp3"}},
-        {"NUL in the name", "old.mp3", QString::fromUtf8("a\0b.mp3", 7), false, {"old.mp3", "sub", "taken.mp3"}},
-        {"name that is not UTF-8, cell unchanged", latin1, morvik::shownFileName(latin1), false,
+        {"unchanged cell", "old.mp3", "old.mp3", TRename::Unchanged, {"old.mp3", "sub", "taken.mp3"}},
+        {"new name", "old.mp3", "new.mp3", TRename::Renamed, {"new.mp3", "sub", "taken.mp3"}},
+        {"Japanese name as UTF-8", "old.mp3", "新しい.mp3", TRename::Renamed, {"sub", "taken.mp3", "新しい.mp3"}},
+        {"existing file never replaced", "old.mp3", "taken.mp3", TRename::Refused, {"old.mp3", "sub", "taken.mp3"}},
+        {"empty name", "old.mp3", "", TRename::Refused, {"old.mp3", "sub", "taken.mp3"}},
+        {"dot", "old.mp3", ".", TRename::Refused, {"old.mp3", "sub", "taken.mp3"}},
+        {"dot dot", "old.mp3", "..", TRename::Refused, {"old.mp3", "sub", "taken.mp3"}},
+        {"into another folder", "old.mp3", "sub/x.mp3", TRename::Refused, {"old.mp3", "sub", "taken.mp3"}},
+        {"NUL in the name", "old.mp3", QString::fromUtf8("a\0b.mp3", 7), TRename::Refused,
+         {"old.mp3", "sub", "taken.mp3"}},
+        {"name that is not UTF-8, cell unchanged", latin1, morvik::shownFileName(latin1), TRename::Unchanged,
          {"sub", "taken.mp3", latin1}},
-        {"name that is not UTF-8, cell changed", latin1, "fixed.mp3", true, {"fixed.mp3", "sub", "taken.mp3"}},
+        {"name that is not UTF-8, cell changed", latin1, "fixed.mp3", TRename::Renamed, {"fixed.mp3", "sub", "taken.mp3"}},
+        {"Shift-JIS name shown decoded, unchanged", shiftJis, QStringLiteral("曲.mp3"), TRename::Unchanged,
+         {"sub", "taken.mp3", shiftJis}},
+        {"Shift-JIS name given a UTF-8 one", shiftJis, QStringLiteral("曲2.mp3"), TRename::Renamed,
+         {"sub", "taken.mp3", "曲2.mp3"}},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -47,11 +61,19 @@ TEST(ApplyEdits, RenameRules)
         TFileList record;
         record.Path = dir.file(c.name);
 
-        EXPECT_EQ(morvik::renameToCell(record, c.cell, folder), c.renamed) << c.what;
+        EXPECT_EQ(morvik::renameToCell(record, c.cell, folder), c.result) << c.what;
         EXPECT_EQ(listFolder(dir.path()), c.after) << c.what;
         EXPECT_EQ(readFile(record.Path), "audio") << c.what;
         EXPECT_EQ(readFile(dir.file("taken.mp3")), "other") << c.what;
     }
+}
+
+TEST(ApplyEdits, NamesAndPathsShowAsUtf8OrCp932)
+{
+    EXPECT_EQ(morvik::shownFileName("\x8b\xc8\x96\xbc.mp3"), QStringLiteral("曲名.mp3"));
+    EXPECT_EQ(morvik::shownFileName("曲名.mp3"), QStringLiteral("曲名.mp3"));
+    EXPECT_EQ(morvik::shownFileName("\xE9t\xE9.mp3"), QString::fromUtf8("\xE9t\xE9.mp3"));
+    EXPECT_EQ(morvik::shownPath("/音楽/\x8b\xc8.mp3"), QStringLiteral("/音楽/曲.mp3"));
 }
 
 TEST(ApplyEdits, UnchangedCellsKeepTheirBytesAndChangedOnesAreEncoded)
@@ -109,6 +131,301 @@ TEST(ApplyEdits, Id3v2CellsShiftJisCannotHoldBecomeUtf16)
 
     record.View = morvik::TTagView::ID3v1;
     EXPECT_FALSE(morvik::encodeRow(record, cells).ok);
+}
+
+// A changed track cell must be a track number the view can hold; one still
+// showing what was read is written back whatever it is.
+TEST(ApplyEdits, TrackCellsEachViewTakes)
+{
+    struct Case {
+        morvik::TTagView view;
+        const char* read;
+        const char* cell;
+        bool ok;
+        const char* written;
+    };
+    using morvik::TTagView;
+    const Case cases[] = {
+        {TTagView::ID3v2, "2/12", "2/12", true, "2/12"},
+        {TTagView::ID3v2, "Track 5", "Track 5", true, "Track 5"},
+        {TTagView::ID3v2, "1", "3/12", true, "3/12"},
+        {TTagView::ID3v2, "1", "300", true, "300"},
+        {TTagView::ID3v2, "1", "", true, ""},
+        {TTagView::ID3v2, "1", "Track 6", false, nullptr},
+        {TTagView::ID3v2, "1", "3/", false, nullptr},
+        {TTagView::ID3v1, "1", "2/12", true, "2/12"},
+        {TTagView::ID3v1, "1", "300", false, nullptr},
+        {TTagView::ID3v1, "1", "x", false, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cell);
+        TFileList record;
+        record.View = c.view;
+        record.Path = "/music/\x8b\xc8.mp3";
+        TRowTexts cells;
+        for (std::size_t field = 0; field < tcCount; ++field) {
+            record.Texts[field] = morvik::tagText(std::string(field == tcTrack ? c.read : "x"));
+            cells[field] = record.Texts[field].text;
+        }
+        cells[tcTitle] = QStringLiteral("changed");
+        cells[tcTrack] = QString::fromUtf8(c.cell);
+        const morvik::TRowEncoding encoded = morvik::encodeRow(record, cells);
+        EXPECT_EQ(encoded.ok, c.ok);
+        if (c.ok) {
+            EXPECT_EQ(encoded.bytes[tcTrack].bytes, c.written);
+        } else {
+            const QString range = c.view == TTagView::ID3v1 ? QStringLiteral("0 から 255 までの数、または「2/12」の形")
+                                                            : QStringLiteral("数字、または「2/12」の形");
+            EXPECT_EQ(encoded.error, QStringLiteral("/music/曲.mp3 に書き込めません: トラック番号「%1」は%2ではありません。")
+                                         .arg(QString::fromUtf8(c.cell), range));
+        }
+    }
+}
+
+TEST(ApplyEdits, MessagesAreJapanese)
+{
+    using morvik::TTagWriteError;
+    using morvik::TWriteFault;
+    struct Case {
+        TTagWriteError error;
+        QString message;
+    };
+    const Case cases[] = {
+        {TTagWriteError("/m/a.mp3", TWriteFault::WriteId3v2, "", ENOSPC),
+         QStringLiteral("/m/a.mp3 に書き込めません: ID3v2 タグを書き換えられません（ディスクに空きがありません）。")},
+        {TTagWriteError("/m/\x8b\xc8.mp3", TWriteFault::TempFile, "", EACCES),
+         QStringLiteral("/m/曲.mp3 に書き込めません: 一時ファイルを作れません（アクセスが拒否されました）。")},
+        {TTagWriteError("/m/a.mp3", TWriteFault::BadTrack, "x", 0),
+         QStringLiteral("/m/a.mp3 に書き込めません: トラック番号「x」は書き込めない形です。")},
+        {TTagWriteError("/m/a.mp3", TWriteFault::MakeFolder, "/home/u/.cache/morvik/", EROFS),
+         QStringLiteral("/m/a.mp3 に書き込めません: フォルダー「/home/u/.cache/morvik/」を作れません"
+                        "（読み取り専用のファイルシステムです）。")},
+        {TTagWriteError("/m/a.mp3", TWriteFault::CopyPending, "", EIO),
+         QStringLiteral("/m/a.mp3 に書き込めません: ファイルを書き換えられません（入出力エラーが起きました）。"
+                        "次にこのファイルに書き込むとき、書きかけの内容を書き終えます。")},
+        {TTagWriteError("/m/a.mp3", TWriteFault::WriteFile, "", 9999),
+         QStringLiteral("/m/a.mp3 に書き込めません: ファイルを書き換えられません（システムエラー 9999）。")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(morvik::writeErrorMessage(c.error), c.message);
+    // The command line keeps its English text.
+    EXPECT_EQ(std::string(cases[0].error.what()), "/m/a.mp3: cannot write the ID3v2 tag: " + std::string(std::strerror(ENOSPC)));
+
+    EXPECT_EQ(morvik::applyStatusText(0, 0), QStringLiteral("書込終了"));
+    EXPECT_EQ(morvik::applyStatusText(1, 2), QStringLiteral("書込終了（書込失敗 1 件・名前変更失敗 2 件）"));
+    EXPECT_EQ(morvik::applyStatusText(3, 0), QStringLiteral("書込終了（書込失敗 3 件）"));
+    EXPECT_EQ(morvik::applyStatusText(0, 1), QStringLiteral("書込終了（名前変更失敗 1 件）"));
+}
+
+// The grid of the apply: row 0 the titles, row i + 1 for record i.
+class FakeGrid : public morvik::cells::CellTexts {
+public:
+    std::int32_t colCount() const override { return 8; }
+    std::int32_t rowCount() const override { return static_cast<std::int32_t>(m_rows.size()); }
+    std::string text(std::int32_t col, std::int32_t row) const override
+    {
+        return m_rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(col));
+    }
+    void setText(std::int32_t col, std::int32_t row, const std::string& text) override
+    {
+        m_rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(col)) = text;
+    }
+    void addRow() { m_rows.emplace_back(); }
+
+private:
+    std::vector<std::array<std::string, 8>> m_rows{1};
+};
+
+// A folder loaded as the window loads it, and applied as it applies.
+class Folder {
+public:
+    Folder(const std::string& path, morvik::TTagView view) : view(view)
+    {
+        list.SetDirectory(path);
+        reload();
+    }
+    void reload()
+    {
+        files = TFileListL{};
+        grid = FakeGrid{};
+        for (const std::string& name : list.Items()) {
+            morvik::TMP3id reader(view, false);
+            files.Items.push_back(morvik::readFileRecord(reader, list.PathOf(name)));
+            ++files.Count;
+            grid.addRow();
+            grid.setText(0, files.Count, utf8Bytes(morvik::shownFileName(name)));
+            for (std::size_t field = 0; field < tcCount; ++field)
+                grid.setText(static_cast<std::int32_t>(field) + 1, files.Count,
+                             utf8Bytes(files.Items.back().Texts[field].text));
+        }
+    }
+    void set(std::int32_t col, std::int32_t row, const std::string& text) { grid.setText(col, row, text); }
+    std::string cell(std::int32_t col, std::int32_t row) const { return grid.text(col, row); }
+    morvik::TApplyOutcome apply()
+    {
+        morvik::TMP3id tagIO;
+        rowsDone = 0;
+        return morvik::applyEdits(files, grid, tagIO, view, false, list, [this] { ++rowsDone; });
+    }
+
+    morvik::TTagView view;
+    morvik::TFileNameList list;
+    TFileListL files;
+    FakeGrid grid;
+    int rowsDone = 0;
+};
+
+std::string ffprobeTag(const std::string& path, const std::string& key)
+{
+    const CommandResult r = run("ffprobe -loglevel error -show_entries format_tags=" + key +
+                                " -of default=nw=1:nk=1 " + shellQuote(path));
+    return r.output;
+}
+
+// ffmpeg writes "track n of m" as "2/12"; such a row is written as it stands
+// and the apply goes on to the renames after it.
+TEST(ApplyEdits, TrackNOfMFromFfmpegIsWrittenAndTheApplyGoesOn)
+{
+    TempDir dir;
+    writeFile(dir.file("tone.mp3"), toneMp3());
+    ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -i " + shellQuote(dir.file("tone.mp3")) +
+                  " -c copy -metadata title=Sora -metadata track=2/12 -write_id3v1 1 " + shellQuote(dir.file("a.mp3")))
+                  .status,
+              0);
+    std::filesystem::rename(dir.file("tone.mp3"), dir.file("b.mp3"));
+
+    Folder v2(dir.path(), morvik::TTagView::ID3v2);
+    ASSERT_EQ(v2.files.Count, 2);
+    EXPECT_EQ(v2.cell(6, 1), "2/12");
+    v2.set(1, 1, "Umi");
+    v2.set(0, 2, "renamed.mp3");
+    const morvik::TApplyOutcome outcome = v2.apply();
+    EXPECT_FALSE(outcome.stopped) << outcome.stopped->toStdString();
+    EXPECT_EQ(outcome.writeFailures, 0);
+    EXPECT_EQ(outcome.renameFailures, 0);
+    EXPECT_EQ(v2.rowsDone, 2);
+    EXPECT_EQ(listFolder(dir.path()), (Names{"a.mp3", "renamed.mp3"}));
+    EXPECT_EQ(ffprobeTag(dir.file("a.mp3"), "title"), "Umi\n");
+    EXPECT_EQ(ffprobeTag(dir.file("a.mp3"), "track"), "2/12\n");
+
+    // Typed into the ID3v1 view, "n/m" writes n: the record has one byte.
+    Folder v1(dir.path(), morvik::TTagView::ID3v1);
+    v1.set(6, 1, "7/12");
+    EXPECT_FALSE(v1.apply().stopped);
+    EXPECT_EQ(v1.cell(6, 1), "7");
+    const std::string bytes = readFile(dir.file("a.mp3"));
+    EXPECT_EQ(bytes.substr(bytes.size() - 3, 2), std::string("\0\x07", 2));
+}
+
+// After an apply the cells and records hold what the file holds, so the
+// next apply writes nothing.
+TEST(ApplyEdits, Id3v1CellsShowTheFieldsAsWritten)
+{
+    TempDir dir;
+    writeFile(dir.file("a.mp3"), toneMp3());
+    Folder folder(dir.path(), morvik::TTagView::ID3v1);
+    const std::string title40 = "0123456789012345678901234567890123456789";
+    const std::string kanji = "あいうえおかきくけこさしすせそ"; // 15 double-byte characters
+    folder.set(1, 1, title40);
+    folder.set(2, 1, "a" + kanji); // 31 bytes: the last character does not fit
+    folder.set(7, 1, "J-Rock");
+    EXPECT_FALSE(folder.apply().stopped);
+    EXPECT_EQ(folder.cell(1, 1), title40.substr(0, 30));
+    EXPECT_EQ(folder.cell(2, 1), "a" + kanji.substr(0, 14 * 3));
+    EXPECT_EQ(folder.cell(7, 1), "Blues");
+    EXPECT_EQ(folder.files.Items[0].Texts[tcTitle].bytes, title40.substr(0, 30));
+
+    const std::string after = readFile(dir.file("a.mp3"));
+    EXPECT_FALSE(folder.apply().stopped);
+    EXPECT_EQ(readFile(dir.file("a.mp3")), after);
+    EXPECT_FALSE(morvik::rowChanged(folder.files.Items[0], {QString::fromStdString(folder.cell(1, 1)),
+                                                            QString::fromStdString(folder.cell(2, 1)),
+                                                            QString::fromStdString(folder.cell(3, 1)),
+                                                            QString::fromStdString(folder.cell(4, 1)),
+                                                            QString::fromStdString(folder.cell(5, 1)),
+                                                            QString::fromStdString(folder.cell(6, 1)),
+                                                            QString::fromStdString(folder.cell(7, 1))}));
+    folder.reload();
+    EXPECT_EQ(folder.cell(1, 1), title40.substr(0, 30));
+}
+
+TEST(ApplyEdits, AnEmptyFileGainsOneRecord)
+{
+    TempDir dir;
+    writeFile(dir.file("empty.mp3"), "");
+    Folder folder(dir.path(), morvik::TTagView::ID3v1);
+    folder.set(1, 1, "first");
+    EXPECT_FALSE(folder.apply().stopped);
+    folder.set(1, 1, "second");
+    EXPECT_FALSE(folder.apply().stopped);
+    EXPECT_EQ(readFile(dir.file("empty.mp3")).size(), 128u);
+    folder.reload();
+    EXPECT_EQ(folder.cell(1, 1), "second");
+    folder.set(1, 1, "third");
+    EXPECT_FALSE(folder.apply().stopped);
+    EXPECT_EQ(readFile(dir.file("empty.mp3")).size(), 128u);
+}
+
+// Files that cannot be written or renamed are counted; the apply goes on.
+TEST(ApplyEdits, FailuresAreCountedAndTheApplyGoesOn)
+{
+    TempDir dir;
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3", "taken.mp3"})
+        writeFile(dir.file(name), toneMp3());
+    Folder folder(dir.path(), morvik::TTagView::ID3v1);
+    ASSERT_EQ(folder.files.Count, 6);
+    // After the load: b.mp3 becomes read-only, c.mp3 a folder, e.mp3 goes.
+    testsupport::ReadOnlyBind readOnly(dir.file("b.mp3"));
+    if (!readOnly.error().empty())
+        GTEST_SKIP() << readOnly.error();
+    std::filesystem::remove(dir.file("c.mp3"));
+    std::filesystem::create_directory(dir.file("c.mp3"));
+    std::filesystem::remove(dir.file("e.mp3"));
+    const std::string bBefore = readFile(dir.file("b.mp3"));
+    for (std::int32_t row = 1; row <= 5; ++row)
+        folder.set(1, row, "new title");
+    folder.set(0, 1, "taken.mp3"); // exists: refused
+    folder.set(0, 4, "d2.mp3");    // renamed
+    folder.set(0, 6, "sub/t.mp3"); // not a name: refused
+
+    const morvik::TApplyOutcome outcome = folder.apply();
+    EXPECT_FALSE(outcome.stopped);
+    EXPECT_EQ(outcome.writeFailures, 3); // read-only, folder, gone
+    EXPECT_EQ(outcome.renameFailures, 2);
+    EXPECT_EQ(folder.rowsDone, 6);
+    EXPECT_EQ(morvik::applyStatusText(outcome.writeFailures, outcome.renameFailures),
+              QStringLiteral("書込終了（書込失敗 3 件・名前変更失敗 2 件）"));
+    EXPECT_EQ(readFile(dir.file("b.mp3")), bBefore);
+    EXPECT_EQ(folder.files.Items[1].Texts[tcTitle].text, QString()) << "the next apply tries again";
+    EXPECT_EQ(folder.cell(1, 2), "new title");
+    EXPECT_EQ(folder.files.Items[0].Texts[tcTitle].bytes, "new title");
+    EXPECT_EQ(folder.files.Items[0].Path, dir.file("a.mp3"));
+    EXPECT_EQ(folder.files.Items[3].Path, dir.file("d2.mp3"));
+    EXPECT_EQ(folder.cell(0, 1), "taken.mp3") << "the name cell keeps the new name";
+    EXPECT_EQ(listFolder(dir.path()), (Names{"a.mp3", "b.mp3", "c.mp3", "d2.mp3", "taken.mp3"}));
+    EXPECT_TRUE(listFolder(dir.file("c.mp3")).empty());
+}
+
+// A refused cell stops the apply at its row: the rows before it are written,
+// the later rows and the name pass are not.
+TEST(ApplyEdits, ARefusedCellStopsTheApplyAtItsRow)
+{
+    TempDir dir;
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+        writeFile(dir.file(name), toneMp3());
+    Folder folder(dir.path(), morvik::TTagView::ID3v1);
+    const std::string cBefore = readFile(dir.file("c.mp3"));
+    folder.set(1, 1, "first");
+    folder.set(6, 2, "Track 2");
+    folder.set(1, 3, "third");
+    folder.set(0, 1, "renamed.mp3");
+    const morvik::TApplyOutcome outcome = folder.apply();
+    ASSERT_TRUE(outcome.stopped);
+    EXPECT_TRUE(outcome.stopped->contains(QString::fromStdString(dir.file("b.mp3")))) << outcome.stopped->toStdString();
+    EXPECT_EQ(folder.rowsDone, 1);
+    EXPECT_EQ(folder.files.Items[0].Texts[tcTitle].bytes, "first");
+    EXPECT_EQ(readFile(dir.file("c.mp3")), cBefore);
+    EXPECT_EQ(listFolder(dir.path()), (Names{"a.mp3", "b.mp3", "c.mp3"}));
 }
 
 } // namespace
