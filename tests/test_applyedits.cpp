@@ -10,8 +10,11 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
+#include <sys/stat.h>
 
 using namespace testsupport;
 using morvik::utf8Bytes;
@@ -426,6 +429,99 @@ TEST(ApplyEdits, ARefusedCellStopsTheApplyAtItsRow)
     EXPECT_EQ(folder.files.Items[0].Texts[tcTitle].bytes, "first");
     EXPECT_EQ(readFile(dir.file("c.mp3")), cBefore);
     EXPECT_EQ(listFolder(dir.path()), (Names{"a.mp3", "b.mp3", "c.mp3"}));
+}
+
+} // namespace
+
+namespace {
+
+struct FileState {
+    std::string bytes;
+    std::int64_t mtime = 0;
+    bool operator==(const FileState&) const = default;
+};
+
+FileState stateOf(const std::string& path)
+{
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return {readFile(path), static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// A large folder of everything a real one holds: empty files, files nobody
+// may read or write, folders, pipes and dangling links named *.mp3, names
+// with control characters and in Shift-JIS. The load and the apply run to
+// their end, the counts match what failed, and no file that was not edited
+// is touched.
+TEST(ApplyEdits, ALargeFolderOfOddFilesLoadsAndApplies)
+{
+    TempDir dir;
+    const std::string tone = toneMp3(0.05);
+    constexpr int kFiles = 5000;
+    for (int i = 0; i < kFiles; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%04d.mp3", i);
+        const std::string path = dir.file(name);
+        writeFile(path, i % 7 == 0 ? std::string() : tone);
+        if (i % 11 == 0)
+            ::chmod(path.c_str(), 0);
+    }
+    const std::string oddNames[] = {"ctl\x01\x1f.mp3", "tab\tand\nline.mp3", "\x8b\xc8.mp3", "\xE9\xFF.mp3"};
+    for (const std::string& name : oddNames)
+        writeFile(dir.file(name), tone);
+    std::filesystem::create_directory(dir.file("folder.mp3"));
+    std::filesystem::create_symlink(dir.file("nowhere"), dir.file("dangling.mp3"));
+    ASSERT_EQ(::mkfifo(dir.file("pipe.mp3").c_str(), 0644), 0);
+
+    Folder folder(dir.path(), morvik::TTagView::ID3v1);
+    ASSERT_EQ(folder.files.Count, kFiles + 4) << "regular files only";
+    std::vector<FileState> before;
+    for (std::int32_t i = 0; i < folder.files.Count; ++i)
+        before.push_back(stateOf(folder.files.Items[static_cast<std::size_t>(i)].Path));
+
+    // Every 50th row gets a title, odd names included; some of those files
+    // go away or turn into folders after the load; every 500th row gets a
+    // name another file already has.
+    std::set<std::int32_t> edited;
+    int gone = 0;
+    int taken = 0;
+    for (std::int32_t row = 1; row <= folder.files.Count; row += 50) {
+        folder.set(1, row, "タイトル " + std::to_string(row));
+        edited.insert(row - 1);
+        const std::string& path = folder.files.Items[static_cast<std::size_t>(row - 1)].Path;
+        if (row % 400 == 1) {
+            std::filesystem::remove(path);
+            std::filesystem::create_directory(path);
+            ++gone;
+        }
+    }
+    for (std::int32_t row = 2; row < kFiles; row += 500) {
+        folder.set(0, row, folder.cell(0, row + 1));
+        ++taken;
+    }
+    for (std::int32_t row = kFiles + 1; row <= folder.files.Count; ++row) {
+        folder.set(1, row, "odd");
+        edited.insert(row - 1);
+    }
+
+    const morvik::TApplyOutcome outcome = folder.apply();
+    EXPECT_FALSE(outcome.stopped) << outcome.stopped->toStdString();
+    EXPECT_EQ(folder.rowsDone, folder.files.Count);
+    EXPECT_EQ(outcome.writeFailures, gone);
+    EXPECT_EQ(outcome.renameFailures, taken);
+    for (std::int32_t i = 0; i < folder.files.Count; ++i) {
+        const TFileList& record = folder.files.Items[static_cast<std::size_t>(i)];
+        if (edited.count(i) == 0) {
+            EXPECT_EQ(stateOf(record.Path), before[static_cast<std::size_t>(i)]) << record.Path;
+        } else if (!std::filesystem::is_directory(record.Path)) {
+            EXPECT_EQ(folder.cell(1, i + 1), utf8Bytes(record.Texts[tcTitle].text));
+            EXPECT_EQ(record.HasTag, 1) << record.Path;
+        }
+    }
+    EXPECT_EQ(readFile(dir.file("\x8b\xc8.mp3")).size(), tone.size() + 128);
+    EXPECT_EQ(folder.cell(0, kFiles + 3), "曲.mp3");
+    for (const std::string& name : oddNames)
+        EXPECT_TRUE(fileExists(dir.file(name))) << "unchanged names are not renamed";
 }
 
 } // namespace
