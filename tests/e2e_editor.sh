@@ -45,16 +45,6 @@ stop_editor() {
   pid=""
 }
 trap stop_editor EXIT
-# Polls (up to 30 s) until the command given succeeds.
-await() {
-  local what=$1
-  shift
-  for _ in $(seq 1 300); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  fail "timed out waiting for: $what"
-}
 
 start_editor
 

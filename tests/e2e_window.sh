@@ -34,3 +34,14 @@ wait_for_load() { # FIRST_FILE_NAME
   done
   fail "the folder load did not finish"
 }
+
+# Polls (up to 30 s) until the command given succeeds.
+await() { # WHAT COMMAND...
+  local what=$1
+  shift
+  for _ in $(seq 1 300); do
+    if "$@"; then return 0; fi
+    sleep 0.1
+  done
+  fail "timed out waiting for: $what"
+}
