@@ -1,7 +1,13 @@
 #include "app/Unit1.h"
 
+#include "app/Unit3.h"
+#include "app/Unit4.h"
+#include "app/Unit5.h"
 #include "app/applyedits.h"
+#include "app/gridarrange.h"
 #include "app/gridcells.h"
+#include "app/gridsort.h"
+#include "app/specialedit.h"
 #include "compo/mp3plyr.h"
 #include "compo/notifyqueue.h"
 #include "platform/foldertree.h"
@@ -10,9 +16,11 @@
 #include "platform/waveout.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -23,6 +31,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QScrollBar>
@@ -34,6 +43,7 @@
 #include <QThread>
 #include <QToolBar>
 #include <QTreeView>
+#include <QUrl>
 #include <algorithm>
 #include <exception>
 #include <limits>
@@ -211,6 +221,15 @@ void TForm1::buildControls()
     connect(sg, &TCtrlGrid::GetEditText, this, &TForm1::sgGetEditText);
     connect(sg, &TCtrlGrid::CellClick, this, &TForm1::sgClick);
     connect(sg, &TCtrlGrid::CellEdited, this, &TForm1::sgCellEdited);
+    // The mouse over the titles and the cells is followed for sgDblClick;
+    // a double click on a title's border fits the column by our own rule,
+    // not by the table's.
+    for (QWidget* part : {static_cast<QWidget*>(sg->horizontalHeader()), sg->viewport()}) {
+        part->setMouseTracking(true);
+        part->installEventFilter(this);
+    }
+    disconnect(sg->horizontalHeader(), &QHeaderView::sectionHandleDoubleClicked, sg,
+               &QTableView::resizeColumnToContents);
     // A right click anywhere in the grid (cells, the cell editor, the genre
     // list, the titles, the scroll bars) opens the grid's own menu. Requests
     // reach the grid from its viewport, the titles from their header.
@@ -510,13 +529,130 @@ void TForm1::ProgResize()
     pb->update();
 }
 
-void TForm1::N6Click() {} // comes with sorting and column fitting
+template <class D> D& TForm1::dialog(D*& slot)
+{
+    if (!slot)
+        slot = new D(this);
+    return *slot;
+}
 
-void TForm1::N2Click() {}       // comes with the special edit
-void TForm1::S2Click() {}       // comes with sorting
-void TForm1::O1Click() {}       // comes with the options dialog
-void TForm1::ReadmeR1Click() {} // comes with the readme command
-void TForm1::About1Click() {}   // comes with the about box
+// The special edit over the rows from the anchor to the current cell, one
+// step of the history. The mode and the pattern are saved in every mode;
+// Cancel changes nothing.
+void TForm1::N2Click()
+{
+    commitEditor();
+    TForm4& form = dialog(Form4);
+    form.Prepare(IniFile->ReadInteger(kSection, "tokusyu", morvik::special::kDefaultMode),
+                 utf8Text(readSetting("tokusyu_str", std::string(morvik::special::kDefaultPattern))));
+    if (form.exec() != QDialog::Accepted)
+        return;
+    const int mode = form.CheckedMode();
+    const std::string pattern = utf8Bytes(form.Edit1->text());
+    {
+        const morvik::BulkEdit bulk(*sg);
+        morvik::GridCells cells(*sg);
+        record(morvik::special::specialEdit(cells, static_cast<morvik::special::Mode>(mode), pattern,
+                                            morvik::special::editRows(AnchorRow, sg->Row(), sg->RowCount())));
+    }
+    if (mode != 0)
+        IniFile->WriteInteger(kSection, "tokusyu", mode);
+    IniFile->WriteString(kSection, "tokusyu_str", pattern);
+    Edited = true;
+}
+
+void TForm1::S2Click()
+{
+    commitEditor();
+    guarded([this] { Grid_Sort(sg->Col()); });
+}
+
+// Rows move with their records. The history's steps name cells by place, so
+// it is cleared: an undo would put texts into other files' rows. Edited and
+// Playing stay as they are.
+void TForm1::Grid_Sort(int col)
+{
+    if (col < 0 || col >= kColumns)
+        return;
+    bool& descending = SortDesc[static_cast<std::size_t>(col)];
+    descending = !descending;
+    const std::optional<QString> notInteger = morvik::sortLoadedRows(*sg, Files, col, descending);
+    clearHistory();
+    sg->RefreshCtrl(sg->Col(), sg->Row());
+    if (notInteger)
+        showError(QStringLiteral("'%1' は整数ではありません").arg(*notInteger));
+}
+
+void TForm1::N6Click()
+{
+    morvik::fitColumns(*sg, QFontMetrics(font()), Files.Count);
+}
+
+void TForm1::sgMouseMove(int x, int y)
+{
+    MouseX = x;
+    MouseY = y;
+}
+
+// A double click within 4 pixels of a column's right border in the title
+// row fits that column. The borders are where they are drawn: the table
+// draws its grid lines inside the cells, and a grid scrolled sideways has
+// its borders moved by the scrolled width.
+void TForm1::sgDblClick()
+{
+    if (MouseY > sg->RowHeights(0))
+        return;
+    std::vector<std::int32_t> widths;
+    for (int col = 0; col < morvik::sorting::kFittedColumns; ++col)
+        widths.push_back(sg->ColWidths(col));
+    if (const auto col = morvik::sorting::borderColumn(widths, MouseX + sg->horizontalHeader()->offset(), 0))
+        morvik::fitColumn(*sg, QFontMetrics(font()), *col, Files.Count);
+}
+
+// Grid client pixels: the title row on top, the cells below it.
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    const bool titles = sg && watched == sg->horizontalHeader();
+    const bool cells = sg && watched == sg->viewport();
+    if ((titles || cells) &&
+        (event->type() == QEvent::MouseMove || event->type() == QEvent::MouseButtonDblClick)) {
+        const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+        sgMouseMove(at.x(), cells ? at.y() + sg->horizontalHeader()->height() : at.y());
+        if (event->type() == QEvent::MouseButtonDblClick)
+            sgDblClick();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// The dialog keeps its boxes as the user left them; only OK stores them.
+void TForm1::O1Click()
+{
+    TForm5& form = dialog(Form5);
+    form.cb1->setChecked(KeepDate);
+    form.cb2->setChecked(AutoFit);
+    form.cb3->setChecked(IniFile->ReadBool(kSection, "movemsg", false));
+    if (form.exec() != QDialog::Accepted)
+        return;
+    KeepDate = form.cb1->isChecked();
+    AutoFit = form.cb2->isChecked();
+    IniFile->WriteBool(kSection, "datechg", KeepDate);
+    IniFile->WriteBool(kSection, "sellauto", AutoFit);
+    IniFile->WriteBool(kSection, "movemsg", form.cb3->isChecked());
+}
+
+void TForm1::About1Click() { dialog(version).exec(); }
+
+// "readme.txt" beside the executable, opened by the desktop's program for
+// it; a path of any length is passed whole.
+void TForm1::ReadmeR1Click()
+{
+    const QString path = QDir(m_appFolder).filePath(QStringLiteral("readme.txt"));
+    if (QFileInfo(path).isFile() && QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        return;
+    showError(QStringLiteral("%1 を開けませんでした。ファイルがないか、テキストファイルを開くプログラムが"
+                             "設定されていません。")
+                  .arg(path));
+}
 
 void TForm1::sgGetEditText(int, int)
 {

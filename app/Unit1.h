@@ -30,6 +30,9 @@ class QSplitter;
 class QStatusBar;
 class QToolBar;
 class QTreeView;
+class TForm4;
+class TForm5;
+class Tversion;
 
 namespace morvik {
 class NotifyQueue;
@@ -170,18 +173,20 @@ public slots:
     void A1Click();
     void MP3EndPlay(morvik::TMP3EndPlayReason reason);
 
-    // Commands still to come: connected already, empty until they arrive.
     void N2Click();
     void S2Click();
-    // Column fitting arrives with sorting; the load and the resize call it
-    // already when "sellauto" is on.
+    void Grid_Sort(int col);
     void N6Click();
+    void sgMouseMove(int x, int y);
+    void sgDblClick();
     void O1Click();
     void ReadmeR1Click();
     void About1Click();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Mouse moves and double clicks over the grid's title row and cells.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
@@ -225,4 +230,14 @@ private:
     std::unique_ptr<morvik::QtNotifyQueue> m_playerWindow;
     std::unique_ptr<morvik::NotifyQueue> m_playerQueue;
     QString m_appFolder;
+
+public:
+    // The dialogs, created once and kept: by the program entry, or by the
+    // window on first use.
+    Tversion* version = nullptr;
+    TForm4* Form4 = nullptr;
+    TForm5* Form5 = nullptr;
+
+private:
+    template <class D> D& dialog(D*& slot);
 };

@@ -17,6 +17,9 @@ int main(int argc, char** argv)
     Tversion version(&Form1);
     TForm4 Form4(&Form1);
     TForm5 Form5(&Form1);
+    Form1.version = &version;
+    Form1.Form4 = &Form4;
+    Form1.Form5 = &Form5;
     Form1.show();
     return QApplication::exec();
 }

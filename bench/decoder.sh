@@ -3,8 +3,11 @@
 # 5-minute 44.1 kHz stereo files made from noise, tones and transients: three
 # Layer III files by lame (128 kbit/s CBR, 320 kbit/s CBR, -V2) against
 # mp3float, two Layer II files by twolame (192 and 384 kbit/s) against
-# mp2float. Alternating runs, 5 rounds, medians; prints the ratio per file
-# (ours / FFmpeg).
+# mp2float. Ours runs with --cpu auto, --cpu reference, and the feature words
+# of a Pentium-class processor with CMOV (Intel, family 6) and of one with
+# extended 3DNow! (AMD, family 6), each family on whatever processor runs
+# the benchmark. Alternating runs, 5 rounds, medians; prints each time and
+# its ratio to FFmpeg's (ours / FFmpeg).
 set -euo pipefail
 build=$1
 cli="$build/tools/morvik-cli"
@@ -30,18 +33,28 @@ seconds() {  # runs a command, prints its wall time in seconds
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
+choices=("--cpu auto" "--cpu reference" "--cpu-features 0x40015B" "--cpu-features 0x40027F")
+names=(auto reference pentium-cmov e3dnow)
+
 for file in cbr128.mp3 cbr320.mp3 vbr-v2.mp3 l2-192.mp2 l2-384.mp2; do
   mp3="$work/$file"
   codec=mp3float
   [[ $file == *.mp2 ]] && codec=mp2float
-  ours=()
+  declare -A times=()
   theirs=()
   for ((i = 0; i < rounds; i++)); do
-    ours+=("$(seconds "$cli" decode "$mp3" /dev/null)")
+    for c in "${!choices[@]}"; do
+      # shellcheck disable=SC2086
+      times[$c]+="$(seconds "$cli" decode ${choices[$c]} "$mp3" /dev/null) "
+    done
     theirs+=("$(seconds ffmpeg -nostdin -threads 1 -c:a "$codec" -i "$mp3" -f null -)")
   done
-  m_ours=$(printf '%s\n' "${ours[@]}" | median)
   m_theirs=$(printf '%s\n' "${theirs[@]}" | median)
-  printf '%-11s morvik-cli decode %.3f s   ffmpeg %s %.3f s   ratio %.2f\n' \
-    "$file" "$m_ours" "$codec" "$m_theirs" "$(awk -v a="$m_ours" -v b="$m_theirs" 'BEGIN { print a / b }')"
+  printf '%-11s ffmpeg %s %.3f s\n' "$file" "$codec" "$m_theirs"
+  for c in "${!choices[@]}"; do
+    m_ours=$(printf '%s\n' ${times[$c]} | median)
+    printf '%-11s morvik-cli decode %-26s %.3f s   ratio %.2f  (%s)\n' "$file" "${choices[$c]}" "$m_ours" \
+      "$(awk -v a="$m_ours" -v b="$m_theirs" 'BEGIN { print a / b }')" "${names[$c]}"
+  done
+  unset times
 done

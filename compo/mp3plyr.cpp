@@ -1,6 +1,7 @@
 #include "compo/mp3plyr.h"
 
 #include "compo/mpassert.h"
+#include "compo/mpeg/cpufeatures.h"
 #include "compo/mpeg/dispatch.h"
 
 #include <algorithm>
@@ -159,11 +160,17 @@ void TMP3Player::SetInvertPolarity(bool on)
     m_decoder->SetInvertPolarity(on);
 }
 
+std::uint32_t TMP3Player::cpuFeatures() const
+{
+    return m_cpuFeatureWord != 0 ? m_cpuFeatureWord : mpeg::CpuFeatures();
+}
+
 void TMP3Player::SetUsingCpuCapabilities(TMP3CpuCapabilities caps)
 {
-    // The decoder has only its reference routines so far, which need none of
-    // these features: every one counts as present.
-    m_cpuCapabilities = caps & AllCpuCapabilities;
+    caps &= AllCpuCapabilities;
+    if (!m_designMode)
+        caps &= mpeg::FeaturesToCapabilities(cpuFeatures());
+    m_cpuCapabilities = caps;
 }
 
 void TMP3Player::SetVolBalance(std::int32_t balance)
@@ -235,7 +242,15 @@ void TMP3Player::Open()
         return;
     }
     const std::string name = m_fileName;
-    auto stream = std::make_unique<TMPFileStream>(name);
+    std::unique_ptr<TMPFileStream> stream;
+    try {
+        stream = std::make_unique<TMPFileStream>(name);
+    } catch (...) {
+        // A file that cannot be opened leaves the player closed, not still
+        // holding the previous file under the new name.
+        Close();
+        throw;
+    }
     OpenStream(stream.release(), mpsfSeekable | mpsfOwned);
     m_fileName = name;
 }
@@ -330,7 +345,16 @@ void TMP3Player::Play()
     if (!(Abilities() & mpaPlay))
         return;
     try {
-        mpeg::SelectReferenceVariants();
+        // The decode thread is idle until the signal below: the table may
+        // change. A set never set outside design mode may still name what
+        // the processor lacks; the intersection keeps that out.
+        if (ForceReferenceRoutines) {
+            mpeg::SelectReferenceVariants();
+        } else {
+            const std::uint32_t features = cpuFeatures();
+            const TMP3CpuCapabilities caps = m_cpuCapabilities & mpeg::FeaturesToCapabilities(features);
+            mpeg::SelectDecoderVariants(mpeg::EffectiveFeatures(features, caps));
+        }
         {
             TMPLock decoderLock(m_decoderLock);
             {

@@ -142,6 +142,14 @@ public:
     void SetInvertPolarity(bool on);
     TMP3CpuCapabilities UsingCpuCapabilities() const { return m_cpuCapabilities; }
     void SetUsingCpuCapabilities(TMP3CpuCapabilities caps);
+    // A feature word used in place of the detected one (0: the detected
+    // one), so that tests and benchmarks can select every variant family;
+    // set it before UsingCpuCapabilities. A variant whose instructions the
+    // processor lacks is never chosen, whatever the word says.
+    void SetCpuFeatureWord(std::uint32_t word) { m_cpuFeatureWord = word; }
+    // Every decoder routine in its reference variant at Play, whatever the
+    // capabilities.
+    bool ForceReferenceRoutines = false;
     std::int32_t VolBalance() const { return m_volBalance; }
     void SetVolBalance(std::int32_t balance);
     std::int32_t Volume() const { return m_volume; }
@@ -227,6 +235,8 @@ private:
     TMP3EqualizerMode m_equalizerMode = memSubBand;
     std::string m_fileName;
     TMP3CpuCapabilities m_cpuCapabilities = AllCpuCapabilities;
+    std::uint32_t m_cpuFeatureWord = 0;
+    std::uint32_t cpuFeatures() const;
     std::int32_t m_volBalance = 0;
     std::int32_t m_volume = 100;
 

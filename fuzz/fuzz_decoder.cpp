@@ -1,12 +1,17 @@
 // The MPEG audio decoder (Layers I, II and III) on arbitrary bytes: headers through the header
 // functions, then a stream set up from one valid first frame and fed the
-// input as frames of arbitrary lengths, then the input as a whole stream
-// through the frame stepper, and once more after a rewind.
+// input as frames of arbitrary lengths (decoded twice, by the reference
+// routines and with the plain extended-precision windowing, which must agree
+// bit for bit), then the input as a whole stream through the frame stepper
+// under a routine table the input picks, and once more after a rewind.
 #include "compo/framestepper.h"
 #include "compo/mpeg/decoder.h"
+#include "compo/mpeg/dispatch.h"
 #include "compo/mpeg/mpegheader.h"
+#include "compo/mpeg/synthesis.h"
 #include "compo/stream.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -40,6 +45,17 @@ void headers(const std::uint8_t* data, std::size_t size)
     HeadersMatch(headerWord(data), headerWord(data + size - 4));
 }
 
+DecoderDispatch plainWindowing()
+{
+    DecoderDispatch table = referenceDispatch();
+    table.WindowToPcmMono = WindowToPcmMonoPlain;
+    table.WindowToPcmStereo = WindowToPcmStereoPlain;
+    return table;
+}
+
+// Feature words of every variant family.
+constexpr std::uint32_t kFeatureWords[] = {0x400201, 0x400101, 0x40015B, 0x400207, 0x40027F};
+
 void framesAfterValidSetUp(const std::uint8_t* data, std::size_t size)
 {
     if (size < 3)
@@ -50,9 +66,12 @@ void framesAfterValidSetUp(const std::uint8_t* data, std::size_t size)
     ParseFrameHeader(header, 4, h);
     const std::int32_t hint = 24 + data[2] * 8;  // stands in for free format
     auto decoder = std::make_unique<MpegDecoder>();
-    if (!decoder->SetupStream(h, hint, 0, 0, flags))
+    auto plain = std::make_unique<MpegDecoder>();
+    if (!decoder->SetupStream(h, hint, 0, 0, flags) || !plain->SetupStream(h, hint, 0, 0, flags))
         return;
     static std::int16_t pcm[kMaxPcmBytesPerFrame / 2];
+    static std::int16_t plainPcm[kMaxPcmBytesPerFrame / 2];
+    const DecoderDispatch plainTable = plainWindowing();
     std::size_t p = 3;
     while (p + 2 <= size) {
         // Two bytes give the length of the next chunk handed over as a frame.
@@ -63,9 +82,16 @@ void framesAfterValidSetUp(const std::uint8_t* data, std::size_t size)
             frame[0] = 0xFF;  // most chunks should pass the sync test
             frame[1] = static_cast<std::uint8_t>((frame[1] & 0x0F) | (header[1] & 0xF0));
         }
+        SelectReferenceVariants();
         const FrameDecodeResult r =
             decoder->DecodeFrame(frame.data(), static_cast<std::int32_t>(frame.size()), pcm);
         if (r.frameBytes > static_cast<std::int32_t>(frame.size()) || r.pcmBytes > kMaxPcmBytesPerFrame)
+            __builtin_trap();
+        InstallDecoderDispatch(plainTable);
+        const FrameDecodeResult q =
+            plain->DecodeFrame(frame.data(), static_cast<std::int32_t>(frame.size()), plainPcm);
+        if (q.frameBytes != r.frameBytes || q.pcmBytes != r.pcmBytes ||
+            std::memcmp(pcm, plainPcm, static_cast<std::size_t>(std::max(r.pcmBytes, 0))) != 0)
             __builtin_trap();
         p += chunk;
     }
@@ -73,6 +99,7 @@ void framesAfterValidSetUp(const std::uint8_t* data, std::size_t size)
 
 void wholeStream(const std::uint8_t* data, std::size_t size)
 {
+    SelectDecoderVariants(size ? kFeatureWords[data[size - 1] % std::size(kFeatureWords)] : 0);
     auto decoder = std::make_unique<MpegDecoder>();
     morvik::TMPMemoryStream stream(std::string(reinterpret_cast<const char*>(data), size));
     morvik::FrameStepper stepper(*decoder);
@@ -97,5 +124,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     headers(data, size);
     framesAfterValidSetUp(data, size);
     wholeStream(data, size);
+    SelectReferenceVariants();
     return 0;
 }

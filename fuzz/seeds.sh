@@ -17,6 +17,10 @@ case "$target" in
       head -c 20 /dev/zero; printf '\xff\xfb\x90\x64'; head -c 200 /dev/zero | tr '\0' 'U'; } > "$dir/v24utf8"
     printf 'ID3\x02\x00\x00\x00\x00\x00\x30TT2\x00\x00\x07\x01\xff\xfeA\x00\x00\x00PIC\x00\x00\x06\x00PNG\x03\x00COM\x00\x00\x05\x00eng\x00' > "$dir/v22"
     ;;
+  fuzz_specialedit)
+    printf '%%N.[%%M][%%A]%%T\0Song.Mp3\0 Intro \0\x8b\xc8.mp3\0 12\0%%' > "$dir/rows"
+    printf '%%T - %%X%%\0a.mp3.mp3\0\xe6\x9b\xb2\0-7' > "$dir/literal"
+    ;;
   fuzz_mp3info)
     # First byte: bit 0 seekable, bits 1-2 the reader's capacity.
     v1() { printf 'TAG'; head -c 122 /dev/zero | tr '\0' 'a'; printf '\x00\x05\x11'; }

@@ -24,16 +24,17 @@ ALLOWED = {
     'platform_qt': {'platform_qt', 'platform_core'},
     'compo': {'compo', 'compo_decoder', 'id3', 'platform_core', 'platform_audio'},
     'ctrlgrid': {'ctrlgrid'},
-    'app': {'app', 'ctrlgrid', 'id3', 'compo', 'compo_decoder', 'platform_core', 'platform_audio',
+    'app_logic': {'app_logic', 'platform_core'},
+    'app': {'app', 'app_logic', 'ctrlgrid', 'id3', 'compo', 'compo_decoder', 'platform_core', 'platform_audio',
             'platform_qt'},
-    'tools': {'tools', 'id3', 'compo', 'compo_decoder', 'platform_core'},
+    'tools': {'tools', 'id3', 'compo', 'compo_decoder', 'platform_core', 'app_logic'},
 }
 
 # Which system headers each library may include: 'std' is the C++ standard
 # library alone; 'qt' adds Qt's headers; 'os' is anything but Qt; 'any' is
 # anything. ALSA headers are for platform_audio alone.
 SYSTEM = {
-    'compo_decoder': 'std', 'compo': 'std', 'id3': 'std', 'tools': 'std',
+    'compo_decoder': 'std', 'compo': 'std', 'id3': 'std', 'tools': 'std', 'app_logic': 'std',
     'ctrlgrid': 'qt', 'app': 'qt',
     'platform_core': 'os', 'platform_audio': 'os', 'platform_qt': 'any',
 }
@@ -49,9 +50,17 @@ stdexcept stop_token streambuf string string_view syncstream system_error thread
 typeinfo unordered_map unordered_set utility valarray variant vector version
 '''.split())
 
+# Compiler headers (no operating system behind them) that the decoder may
+# use: the processor identification instruction for the detection, and the
+# vector intrinsics of its x86 variants.
+COMPILER_HEADERS = {'compo_decoder': {'cpuid.h', 'immintrin.h'}}
+
 # platform/ holds three libraries; a file's name says which.
 PLATFORM_AUDIO = ('waveout', 'threadpriority', 'alsa')
 PLATFORM_QT = ('foldertree', 'filelist', 'qt')
+# app/ keeps the logic the command-line tool shares with the window free of
+# Qt; a file's name says which part it belongs to.
+APP_LOGIC = ('cellcommands', 'specialedit', 'gridsort', 'renamerules')
 
 CHECKED_FOLDERS = ('compo', 'id3', 'platform', 'ctrlgrid', 'app', 'tools')
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
@@ -72,7 +81,9 @@ def library_of(path):
         if name.startswith(PLATFORM_QT):
             return 'platform_qt'
         return 'platform_core'
-    if top in ('id3', 'ctrlgrid', 'app', 'tools'):
+    if top == 'app':
+        return 'app_logic' if parts[-1].startswith(APP_LOGIC) else 'app'
+    if top in ('id3', 'ctrlgrid', 'tools'):
         return top
     return None
 
@@ -86,7 +97,7 @@ def system_header_allowed(library, header):
     is_qt = header.startswith('Q') or header.startswith('qt')
     if kind == 'os':
         return not is_qt
-    if header in STD_HEADERS:
+    if header in STD_HEADERS or header in COMPILER_HEADERS.get(library, ()):
         return True
     return kind == 'qt' and is_qt
 
@@ -138,6 +149,7 @@ def self_test():
         'ctrlgrid/bad_id3.cpp': '#include "id3/mp3id.h"\n',
         'platform/bad_core.cpp': '#include "platform/waveout.h"\n',
         'tools/bad_app.cpp': '#include "app/Unit1.h"\n',
+        'app/specialedit_bad_qt.cpp': '#include <QString>\n',
     }
     clean = {'compo/good.cpp': '#include "compo/mpeg/decoder.h"\n#include "id3/mp3id.h"\n#include <vector>\n'}
     with tempfile.TemporaryDirectory() as root:

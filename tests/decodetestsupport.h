@@ -3,6 +3,8 @@
 #pragma once
 
 #include "compo/framestepper.h"
+#include "compo/mpeg/cpufeatures.h"
+#include "compo/mpeg/dispatch.h"
 #include "compo/stream.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +49,35 @@ inline DecodedStream decodeStream(const std::string& bytes, bool seekable = true
     out.pcm = remainingPcm(stepper);
     return out;
 }
+
+// The decoder's routine tables the whole-file tests run under: what
+// `--cpu reference`, `--cpu auto` and `--cpu none` select here, and the
+// feature word of every variant family (a family this processor cannot run
+// falls back as its selectors say).
+struct RoutineChoice {
+    const char* name;
+    void (*select)();
+};
+
+inline const std::vector<RoutineChoice>& routineChoices()
+{
+    using namespace morvik::mpeg;
+    static const std::vector<RoutineChoice> choices = {
+        {"reference", [] { SelectReferenceVariants(); }},
+        {"auto", [] { SelectDecoderVariants(CpuFeatures()); }},
+        {"none", [] { SelectDecoderVariants(EffectiveFeatures(CpuFeatures(), 0)); }},
+        {"pentium", [] { SelectDecoderVariants(cfFPU | cfIntel | cfFamily6); }},
+        {"pentium-cmov", [] { SelectDecoderVariants(0x40015B); }},
+        {"3dnow", [] { SelectDecoderVariants(cfFPU | cfAMD | cfFamily6 | cf3DNow | cfMMX); }},
+        {"e3dnow", [] { SelectDecoderVariants(0x40027F); }},
+    };
+    return choices;
+}
+
+// Puts the reference routines back when a test ends.
+struct ReferenceRoutinesAfter {
+    ~ReferenceRoutinesAfter() { morvik::mpeg::SelectReferenceVariants(); }
+};
 
 inline std::vector<std::int16_t> toSamples(const std::string& bytes)
 {

@@ -1,6 +1,6 @@
 # Sourced by the end-to-end drivers inside Xvfb: waiting for the editor's
-# window and for its start-up folder load. The driver's `work` folder holds
-# the editor's log, morvik.log.
+# window and for its start-up folder load, reading the clipboard, polling.
+# The driver's `work` folder holds the editor's log, morvik.log.
 
 # Prints the message and the editor's log, and ends the driver.
 fail() {
@@ -35,8 +35,11 @@ wait_for_load() { # FIRST_FILE_NAME
   fail "the folder load did not finish"
 }
 
+# The text of the X clipboard, or nothing.
+clip() { timeout 5 xclip -o -selection clipboard 2>/dev/null || true; }
+
 # Polls (up to 30 s) until the command given succeeds.
-await() { # WHAT COMMAND...
+await() { # WHAT COMMAND [ARGS...]
   local what=$1
   shift
   for _ in $(seq 1 300); do

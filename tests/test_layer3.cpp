@@ -538,10 +538,12 @@ TEST(Synthesis, SilenceAfterSixteenSteps)
 // One ring value at sample 1's first even tap, whose weight is D[1] = -2^-16.
 std::int16_t sampleOneFor(const SynthesisState& s, float ringValue)
 {
-    float ring[kRingSize] = {};
-    ring[17] = ringValue;
+    auto ring = std::make_unique<SynthesisRing>();
+    float block[32] = {};
+    block[17] = ringValue;
+    StoreRingBlock(*ring, 0, block);
     std::int16_t out[32];
-    WindowToPcmMonoRef(s.window, ring, 0, out);
+    WindowToPcmMonoRef(s.window, *ring, 0, out);
     return out[1];
 }
 
@@ -577,13 +579,13 @@ TEST(Synthesis, StreamSetUpClearsTheRings)
 {
     const auto decoder = decoderFor({0xFF, 0xFB, 0x90, 0x64});
     SynthesisState& s = decoder->synthesis();
-    s.ring[0][5] = 1.0f;
+    s.ring[0].values[5] = 1.0f;
     s.offset[0] = 64;
     MpegFrameHeader h;
     const std::uint8_t header[4] = {0xFF, 0xFB, 0x90, 0x64};
     ParseFrameHeader(header, 4, h);
     ASSERT_TRUE(decoder->SetupStream(h, 417));
-    EXPECT_EQ(s.ring[0][5], 0.0f);
+    EXPECT_EQ(s.ring[0].values[5], 0.0f);
     EXPECT_EQ(s.offset[0], 0);
 }
 

@@ -1,4 +1,6 @@
 #include "app/Unit1.h"
+#include "app/Unit4.h"
+#include "app/Unit5.h"
 
 #include "app/gridcells.h"
 
@@ -12,6 +14,8 @@
 #include "testsupport.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QRadioButton>
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QComboBox>
@@ -24,6 +28,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
@@ -32,6 +37,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -1745,6 +1751,295 @@ TEST_F(PlaybackTest, ApplyWhilePlayingWritesTheFileAndPlaybackGoesOn)
             << played.size() << " bytes played, " << readFile(dir.file("before.pcm")).size() << " decoded";
         form.reset();
     }
+}
+
+// The special edit, sorting, column fitting and the options through the
+// window's commands.
+class ArrangeTest : public CellCommandsTest {
+protected:
+    // Runs `act` on the modal dialog of type D that `open` shows, and
+    // returns whether it showed. A dialog `act` leaves open is rejected
+    // after a while, so the test cannot hang in it.
+    template <class D> bool withDialog(const std::function<void()>& open, const std::function<void(D&)>& act)
+    {
+        bool shown = false;
+        QTimer poll;
+        QElapsedTimer clock;
+        clock.start();
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            if (!shown) {
+                shown = true;
+                act(*dialog);
+            } else if (clock.elapsed() > 3000) {
+                dialog->reject();
+            }
+        });
+        poll.start(5);
+        open();
+        return shown;
+    }
+
+    bool specialEdit(const std::function<void(TForm4&)>& act)
+    {
+        return withDialog<TForm4>([this] { form->N2Click(); }, act);
+    }
+
+    // A file per (name, title) in this order.
+    TForm1& startWithTitles(const std::vector<std::pair<std::string, std::string>>& files,
+                            const std::string& iniLines = "")
+    {
+        for (const auto& [name, title] : files) {
+            Tag t = simpleTag(title);
+            t.artist = "Ar";
+            t.album = "Al";
+            mp3(name, &t);
+        }
+        writeIni(iniLines);
+        TForm1& f = start();
+        f.activateWindow();
+        f.sg->setFocus();
+        return f;
+    }
+};
+
+TEST_F(ArrangeTest, SpecialEditFromTheMenuIsOneUndoStepAndSavesModeAndPattern)
+{
+    TForm1& f = startWithTitles({{"a.mp3", "Ti"}, {"b.mp3", "Ti"}, {"c.mp3", " Intro "}});
+    click(0, 1);
+    click(0, 3, Qt::ShiftModifier);
+
+    // Enter confirms the pattern as typed; the counter spans the rows.
+    ASSERT_TRUE(specialEdit([](TForm4& d) {
+        EXPECT_EQ(d.CheckedMode(), 3); // no "tokusyu": mode 3
+        EXPECT_EQ(d.Edit1->text(), QStringLiteral("%N.[%M][%A]%T"));
+        d.Edit1->setText(QStringLiteral("%N-%T"));
+        QTest::keyClick(d.Edit1, Qt::Key_Return);
+    }));
+    EXPECT_EQ(column(0), (std::vector<QString>{"1-Ti.mp3", "2-Ti.mp3", "3-Intro.mp3"}));
+    EXPECT_TRUE(f.Edited);
+    EXPECT_NE(ini().find("tokusyu=3"), std::string::npos);
+    EXPECT_NE(ini().find("tokusyu_str=%N-%T"), std::string::npos);
+    f.Undo1Click();
+    EXPECT_EQ(column(0), (std::vector<QString>{"a.mp3", "b.mp3", "c.mp3"}));
+    EXPECT_FALSE(f.Undo1->isEnabled());
+
+    // Cancel (Esc) changes neither the grid nor the settings.
+    const std::string before = ini();
+    ASSERT_TRUE(specialEdit([](TForm4& d) {
+        d.RB1->setChecked(true);
+        d.Edit1->setText(QStringLiteral("%A"));
+        QTest::keyClick(d.Edit1, Qt::Key_Escape);
+    }));
+    EXPECT_EQ(column(0), (std::vector<QString>{"a.mp3", "b.mp3", "c.mp3"}));
+    EXPECT_EQ(column(1), (std::vector<QString>{"Ti", "Ti", " Intro "}));
+    EXPECT_EQ(ini(), before);
+
+    // Mode 2 saves its mode and the pattern too; the next opening shows
+    // them.
+    ASSERT_TRUE(specialEdit([](TForm4& d) {
+        d.RB2->setChecked(true);
+        d.Edit1->setText(QStringLiteral("kept"));
+        d.Button1->click();
+    }));
+    EXPECT_EQ(column(0), (std::vector<QString>{"Ti.mp3", "Ti.mp3", "Intro.mp3"}));
+    EXPECT_NE(ini().find("tokusyu=2"), std::string::npos);
+    EXPECT_NE(ini().find("tokusyu_str=kept"), std::string::npos);
+    ASSERT_TRUE(specialEdit([](TForm4& d) {
+        EXPECT_EQ(d.CheckedMode(), 2);
+        EXPECT_EQ(d.Edit1->text(), QStringLiteral("kept"));
+        d.RB1->setChecked(true);
+        d.Button1->click();
+    }));
+    EXPECT_EQ(column(1), (std::vector<QString>{"Ti", "Ti", "Intro"}));
+
+    // The apply renames by the cells: the second "Ti.mp3" is refused and
+    // keeps its name.
+    f.ToolButton2Click();
+    EXPECT_EQ(testsupport::listFolder(music.path()), (std::vector<std::string>{"Intro.mp3", "Ti.mp3", "b.mp3"}));
+    EXPECT_EQ(readTag(music.file("Intro.mp3"), TTagView::ID3v1).title, "Intro");
+}
+
+TEST_F(ArrangeTest, SpecialEditWithTheAnchorInTheTitleRowStartsAtRowOne)
+{
+    TForm1& f = startWithTitles({{"a.mp3", "x"}, {"b.mp3", "y"}}, "tokusyu=1\n");
+    f.sg->SetCurrentCell(0, 2); // a move without Shift sets the anchor too
+    f.AnchorRow = 0;
+    ASSERT_TRUE(specialEdit([](TForm4& d) { d.Button1->click(); }));
+    EXPECT_EQ(column(1), (std::vector<QString>{"a", "b"}));
+    EXPECT_EQ(f.sg->Cells(1, 0), QStringLiteral("曲名"));
+}
+
+TEST_F(ArrangeTest, SortFromTheMenusThenApplyWritesEachFileItsOwnRowsTags)
+{
+    TForm1& f = startWithTitles({{"a.mp3", "b"}, {"b.mp3", "a"}, {"c.mp3", "d"}});
+    f.sg->SetCells(2, 1, QStringLiteral("pending")); // a.mp3's artist, not applied yet
+    f.sg->SetCurrentCell(1, 1);
+    f.N9Click(); // something to undo
+    ASSERT_TRUE(f.Undo1->isEnabled());
+    f.sg->SetCells(1, 1, QStringLiteral("b"));
+    const bool editedBefore = f.Edited;
+
+    f.S2->trigger();
+    EXPECT_TRUE(f.SortDesc[1]);
+    EXPECT_EQ(column(1), (std::vector<QString>{"d", "b", "a"}));
+    EXPECT_EQ(column(0), (std::vector<QString>{"c.mp3", "a.mp3", "b.mp3"}));
+    EXPECT_EQ(column(2), (std::vector<QString>{"Ar", "pending", "Ar"}));
+    EXPECT_EQ(f.Edited, editedBefore);
+    // The history named cells by place; it is gone.
+    EXPECT_FALSE(f.Undo1->isEnabled());
+
+    f.PopupSort->trigger();
+    EXPECT_FALSE(f.SortDesc[1]);
+    EXPECT_EQ(column(1), (std::vector<QString>{"a", "b", "d"}));
+
+    f.sg->SetCells(1, 1, QStringLiteral("was a"));
+    f.ToolButton2Click();
+    EXPECT_EQ(readTag(music.file("b.mp3"), TTagView::ID3v1).title, "was a");
+    EXPECT_EQ(readTag(music.file("a.mp3"), TTagView::ID3v1).title, "b");
+    EXPECT_EQ(readTag(music.file("a.mp3"), TTagView::ID3v1).artist, "pending");
+    EXPECT_EQ(readTag(music.file("c.mp3"), TTagView::ID3v1).title, "d");
+    EXPECT_EQ(readTag(music.file("c.mp3"), TTagView::ID3v1).artist, "Ar");
+}
+
+TEST_F(ArrangeTest, ATrackThatIsNoIntegerStopsTheSortWithTheErrorBox)
+{
+    TForm1& f = startWithTitles({{"a.mp3", "one"}, {"b.mp3", "five"}, {"c.mp3", "ex"}});
+    f.sg->SetCells(6, 1, QStringLiteral("1"));
+    f.sg->SetCells(6, 2, QStringLiteral("5"));
+    f.sg->SetCells(6, 3, QStringLiteral("x1"));
+    f.sg->SetCurrentCell(6, 1);
+    {
+        BoxAnswerer answer{QString()};
+        f.S2Click();
+        EXPECT_TRUE(answer.seen);
+        EXPECT_EQ(answer.text, QStringLiteral("'x1' は整数ではありません"));
+    }
+    EXPECT_TRUE(f.SortDesc[6]);
+    // The exchange of 1 and 5 stands.
+    EXPECT_EQ(column(1), (std::vector<QString>{"five", "one", "ex"}));
+    EXPECT_EQ(f.Files.Items[0].Path, music.file("b.mp3"));
+}
+
+TEST_F(ArrangeTest, WithoutFilesSortFlipsTheDirectionAndFittingChangesNothing)
+{
+    TForm1& f = startWithTitles({}, "sellauto=1\n");
+    f.sg->SetCurrentCell(3, 1);
+    std::vector<int> widths;
+    for (int col = 0; col < 8; ++col)
+        widths.push_back(f.sg->ColWidths(col));
+    f.S2Click();
+    f.S2Click();
+    f.S2Click();
+    EXPECT_TRUE(f.SortDesc[3]);
+    f.N6->trigger();
+    for (int col = 0; col < 8; ++col)
+        EXPECT_EQ(f.sg->ColWidths(col), widths[static_cast<std::size_t>(col)]) << col;
+}
+
+TEST_F(ArrangeTest, FittingByF4AndAfterLoadsAndResizesWithSellauto)
+{
+    TForm1& f = startWithTitles({{"a-rather-long-file-name.mp3", "title"}, {"b.mp3", "a much longer title here"}});
+    const QFontMetrics metrics(f.font());
+    const int nameWidth = metrics.horizontalAdvance(QStringLiteral("a-rather-long-file-name.mp3")) + 4;
+    const int titleWidth = metrics.horizontalAdvance(QStringLiteral("a much longer title here")) + 4;
+    const int genreWidth = f.sg->ColWidths(7);
+    ASSERT_NE(f.sg->ColWidths(0), nameWidth); // "sellauto" is off
+    f.N6->trigger();
+    EXPECT_EQ(f.sg->ColWidths(0), nameWidth);
+    EXPECT_EQ(f.sg->ColWidths(1), titleWidth);
+    EXPECT_EQ(f.sg->ColWidths(7), genreWidth);
+
+    // With "sellauto" the load fits, and so does every resize.
+    writeIni("sellauto=1\n");
+    TForm1& g = start();
+    EXPECT_EQ(g.sg->ColWidths(1), titleWidth);
+    g.resize(g.width() + 40, g.height());
+    QApplication::processEvents();
+    EXPECT_EQ(g.sg->ColWidths(1), titleWidth);
+}
+
+TEST_F(ArrangeTest, DoubleClickOnATitleBorderFitsThatColumn)
+{
+    TForm1& f = startWithTitles({{"a.mp3", "a title wider than the column"}});
+    QHeaderView* titles = f.sg->horizontalHeader();
+    const int fitted = QFontMetrics(f.font()).horizontalAdvance(QStringLiteral("Ar")) + 4;
+    const auto reset = [&] {
+        for (int col = 0; col < 8; ++col)
+            f.sg->SetColWidths(col, 60);
+    };
+    // Column 2's right border is at 180.
+    struct Case {
+        int x, y;
+        bool fits;
+    };
+    const Case cases[] = {{176, 2, true}, {175, 2, false}, {184, 2, true}, {185, 2, false},
+                          {180, titles->height() + 1, false}};
+    for (const Case& c : cases) {
+        reset();
+        f.MouseX = c.x;
+        f.MouseY = c.y;
+        f.sgDblClick();
+        EXPECT_EQ(f.sg->ColWidths(2), c.fits ? fitted : 60) << c.x << "," << c.y;
+        EXPECT_EQ(f.sg->ColWidths(1), 60);
+    }
+
+    // The real double click on the titles, and one on the cells.
+    reset();
+    QTest::mouseMove(titles, QPoint(177, 3));
+    QTest::mouseDClick(titles, Qt::LeftButton, Qt::NoModifier, QPoint(177, 3));
+    EXPECT_EQ(f.MouseX, 177);
+    EXPECT_EQ(f.sg->ColWidths(2), fitted);
+    EXPECT_EQ(f.sg->ColWidths(1), 60);
+    reset();
+    QTest::mouseDClick(f.sg->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(177, 3));
+    EXPECT_EQ(f.MouseY, 3 + titles->height());
+    EXPECT_EQ(f.sg->ColWidths(2), 60);
+}
+
+TEST_F(ArrangeTest, OptionsRoundTripThroughTagIni)
+{
+    TForm1& f = startWithTitles({{"a.mp3", "a title wider than the column"}}, "datechg=0\nmovemsg=1\n");
+    const auto openOptions = [&](const std::function<void(TForm5&)>& act) {
+        return withDialog<TForm5>([&] { f.O1Click(); }, act);
+    };
+    // The dialog shows the window's values and the file's "movemsg".
+    f.AutoFit = true;
+    ASSERT_TRUE(openOptions([](TForm5& d) {
+        EXPECT_FALSE(d.cb1->isChecked());
+        EXPECT_TRUE(d.cb2->isChecked());
+        EXPECT_TRUE(d.cb3->isChecked());
+        d.cb1->setChecked(true);
+        d.cb2->setChecked(false);
+        d.cb3->setChecked(false);
+        d.close(); // the title bar's close box
+    }));
+    EXPECT_FALSE(f.KeepDate);
+    EXPECT_TRUE(f.AutoFit);
+    EXPECT_EQ(ini().find("datechg=1"), std::string::npos);
+    EXPECT_NE(ini().find("movemsg=1"), std::string::npos);
+
+    const int width = f.sg->ColWidths(1);
+    f.AutoFit = false;
+    ASSERT_TRUE(openOptions([](TForm5& d) {
+        d.cb1->setChecked(true);
+        d.cb2->setChecked(true);
+        d.cb3->setChecked(false);
+        d.Button1->click();
+    }));
+    EXPECT_TRUE(f.KeepDate);
+    EXPECT_TRUE(f.AutoFit);
+    EXPECT_NE(ini().find("datechg=1"), std::string::npos);
+    EXPECT_NE(ini().find("sellauto=1"), std::string::npos);
+    EXPECT_NE(ini().find("movemsg=0"), std::string::npos);
+    EXPECT_EQ(f.sg->ColWidths(1), width); // fitting waits for the next load or resize
+
+    // A new window starts with them.
+    TForm1& g = start();
+    EXPECT_TRUE(g.KeepDate);
+    EXPECT_TRUE(g.AutoFit);
 }
 
 } // namespace

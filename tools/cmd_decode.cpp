@@ -1,7 +1,8 @@
-// morvik-cli decode IN OUT: the PCM of a whole file as raw signed 16-bit
+// morvik-cli decode [--cpu C] [--cpu-features WORD] IN OUT: the PCM of a whole file as raw signed 16-bit
 // little-endian samples, opened and decoded frame by frame by the player's
 // frame stepper.
 #include "commands.h"
+#include "cpuoption.h"
 
 #include "compo/framestepper.h"
 #include "compo/stream.h"
@@ -74,12 +75,17 @@ int writePcm(FrameStepper& stepper, const std::string& path)
 
 } // namespace
 
-int cmdDecode(const Args& args)
+int cmdDecode(const Args& given)
 {
+    Args args = given;
+    CpuChoice cpu;
+    if (!takeCpuOptions(args, cpu))
+        return 2;
     if (args.size() != 2) {
-        std::fprintf(stderr, "usage: morvik-cli decode IN OUT\n");
+        std::fprintf(stderr, "usage: morvik-cli decode %s IN OUT\n", kCpuUsage);
         return 2;
     }
+    selectDecoderRoutines(cpu);
     try {
         TMPFileStream in(args[0]);
         auto decoder = std::make_unique<mpeg::MpegDecoder>();

@@ -2,9 +2,11 @@
 // with a plain notification queue pumped by the command's own loop.
 //
 //   info FILE                  what the player finds when it opens the file
-//   render [--cpu C] IN OUT    plays into a WAVE file (the sound output's file mode)
-//   play [--cpu C] FILE...     plays through the sound device, one file after another
+//   render [CPU] IN OUT        plays into a WAVE file (the sound output's file mode)
+//   play [CPU] FILE...         plays through the sound device, one file after another
+// where CPU is the decoder-routine options of cpuoption.h.
 #include "commands.h"
+#include "cpuoption.h"
 
 #include "compo/mp3plyr.h"
 #include "compo/stream.h"
@@ -21,8 +23,6 @@ namespace morvik::cli {
 
 namespace {
 
-const char* const kCpuChoices = "auto|none|reference";
-
 void reportOpenError(const std::string& path, const EMPError& e)
 {
     if (const auto* streamError = dynamic_cast<const EMPStreamError*>(&e); streamError && streamError->SystemError()) {
@@ -34,20 +34,6 @@ void reportOpenError(const std::string& path, const EMPError& e)
         std::fprintf(stderr, "%s\n", e.what());
     else
         std::fprintf(stderr, "%s: %s\n", path.c_str(), e.what());
-}
-
-// Takes a leading "--cpu C" off the arguments. Every choice selects the
-// decoder's reference routines for now; false on a bad option.
-bool takeCpuOption(Args& args)
-{
-    if (args.empty() || args[0] != "--cpu")
-        return true;
-    if (args.size() < 2 || (args[1] != "auto" && args[1] != "none" && args[1] != "reference")) {
-        std::fprintf(stderr, "morvik-cli: --cpu takes %s\n", kCpuChoices);
-        return false;
-    }
-    args.erase(args.begin(), args.begin() + 2);
-    return true;
 }
 
 // A player on a plain queue that this thread pumps.
@@ -162,13 +148,15 @@ int cmdInfo(const Args& args)
 int cmdRender(const Args& given)
 {
     Args args = given;
-    if (!takeCpuOption(args))
+    CpuChoice cpu;
+    if (!takeCpuOptions(args, cpu))
         return 2;
     if (args.size() != 2) {
-        std::fprintf(stderr, "usage: morvik-cli render [--cpu %s] IN OUT.wav\n", kCpuChoices);
+        std::fprintf(stderr, "usage: morvik-cli render %s IN OUT.wav\n", kCpuUsage);
         return 2;
     }
     PlayerHost host;
+    applyToPlayer(cpu, host.player);
     if (!host.open(args[0]))
         return 1;
     bool ended = false;
@@ -194,13 +182,15 @@ int cmdRender(const Args& given)
 int cmdPlay(const Args& given)
 {
     Args args = given;
-    if (!takeCpuOption(args))
+    CpuChoice cpu;
+    if (!takeCpuOptions(args, cpu))
         return 2;
     if (args.empty()) {
-        std::fprintf(stderr, "usage: morvik-cli play [--cpu %s] FILE...\n", kCpuChoices);
+        std::fprintf(stderr, "usage: morvik-cli play %s FILE...\n", kCpuUsage);
         return 2;
     }
     PlayerHost host;
+    applyToPlayer(cpu, host.player);
     TMP3Player& player = host.player;
     bool ended = false;
     player.OnEndPlay = [&](TMP3Player*, TMP3EndPlayReason r) {

@@ -15,6 +15,8 @@ int cmdDecode(const Args& args);
 int cmdInfo(const Args& args);
 int cmdRender(const Args& args);
 int cmdPlay(const Args& args);
+int cmdPattern(const Args& args);
+int cmdTitleFromName(const Args& args);
 int cmdSet(const Args& args);
 int cmdFrames(const Args& args);
 

@@ -33,20 +33,32 @@ const Command kCommands[] = {
                "    the encoding and the text as UTF-8 (COMM and USLT: language, then the\n"
                "    description and the text separated by \\x00)",
      morvik::cli::cmdFrames},
-    {"decode", "decode IN OUT\n    raw signed 16-bit little-endian PCM of the whole file (OUT - for standard output)",
+    {"decode", "decode [--cpu auto|none|reference] [--cpu-features WORD] IN OUT\n"
+               "    raw signed 16-bit little-endian PCM of the whole file (OUT - for standard output)",
      morvik::cli::cmdDecode},
     {"info", "info FILE\n"
              "    what the player finds on opening the file, as key=value lines, then one\n"
              "    line per tag entry: list name, tab, entry (escaped)",
      morvik::cli::cmdInfo},
-    {"render", "render [--cpu auto|none|reference] IN OUT.wav\n"
+    {"render", "render [--cpu auto|none|reference] [--cpu-features WORD] IN OUT.wav\n"
                "    plays the file through the player into a WAVE file",
      morvik::cli::cmdRender},
-    {"play", "play [--cpu auto|none|reference] FILE...\n"
+    {"play", "play [--cpu auto|none|reference] [--cpu-features WORD] FILE...\n"
              "    plays the files one after another on the sound device ($MORVIK_ALSA_DEVICE,\n"
              "    else \"default\"), printing status and position; Ctrl+C stops (exit 130)\n"
-             "    --cpu: every choice uses the decoder's reference routines for now",
+             "    --cpu: the decoder's routines for all processor capabilities (auto), for\n"
+             "    none, or the reference routines; --cpu-features: a feature word (hex)\n"
+             "    in place of the detected one",
      morvik::cli::cmdPlay},
+    {"pattern", "pattern [--v1|--v2] [--utf8] [--apply] PATTERN FILE...\n"
+                "    the file name the special edit's pattern gives each file (%N serial number\n"
+                "    over the files given, %T title, %A artist, %M album): old name, tab, new\n"
+                "    name; --apply renames, never replacing a file, and names those it could not",
+     morvik::cli::cmdPattern},
+    {"title-from-name", "title-from-name [--v1|--v2] [--utf8] [--keep-date] [--apply] FILE...\n"
+                        "    the title each file's name gives (the part before \".mp3\"): name, tab,\n"
+                        "    title; --apply writes the titles as write --utf8 does, keeping every other field",
+     morvik::cli::cmdTitleFromName},
 };
 
 void printHelp(std::FILE* out)

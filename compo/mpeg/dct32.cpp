@@ -11,7 +11,7 @@ namespace {
 struct DctTables {
     // 0.5 / cos(pi (2j + 1) / (4m)) for m = 16, 8, 4, 2, 1, one after another.
     float coef[31];
-    float coefLanes[31][4];  // each coefficient four times, for Dct32x4
+    alignas(16) float coefLanes[31][4];  // each coefficient four times, for Dct32x4
     DctTables()
     {
         int k = 0;

@@ -1,6 +1,5 @@
 #include "compo/mpeg/huffman.h"
 
-#include <bit>
 
 namespace morvik::mpeg {
 
@@ -151,8 +150,39 @@ void DecodeBigValues(BitReader& reader, std::int32_t* dest, int lineCount, int t
 
 namespace {
 
+// The four values of a quadruple by its vwxy bits and the sign bits read
+// after it (one per nonzero value, v's first), as four signed bytes, v in
+// the lowest.
+struct Count1Values {
+    std::uint32_t packed[16][16];
+    Count1Values()
+    {
+        for (int vwxy = 0; vwxy < 16; ++vwxy)
+            for (int signs = 0; signs < 16; ++signs) {
+                int signsLeft = 0;
+                for (int k = 0; k < 4; ++k)
+                    signsLeft += (vwxy >> k) & 1;
+                std::uint32_t word = 0;
+                for (int k = 0; k < 4; ++k) {
+                    const int value = (vwxy >> (3 - k)) & 1;
+                    signsLeft -= value;
+                    const int negative = (signs >> signsLeft) & value;
+                    word |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(value - 2 * negative)) << (8 * k);
+                }
+                packed[vwxy][signs] = word;
+            }
+    }
+};
+
+const Count1Values& count1Values()
+{
+    static const Count1Values values;
+    return values;
+}
+
 int decodeCount1(BitReader& reader, std::int32_t* dest, int linesAvailable, int bitsRemaining, bool tableB)
 {
+    const Count1Values& values = count1Values();
     const int quads = linesAvailable / 4;
     int last = -1;
     int lastBits = 0;
@@ -177,17 +207,16 @@ int decodeCount1(BitReader& reader, std::int32_t* dest, int linesAvailable, int 
         // refills below 3 held bits, a read of all of them below their count
         // plus 2, and either way the same bytes are loaded by the quadruple's
         // end.
-        const int nonzero = std::popcount(static_cast<unsigned>(vwxy));
+        // Bits set in a 4-bit value, by table: the processor's own count
+        // instruction is not in the baseline set, and the library's is a call.
+        constexpr std::uint8_t kBitsSet[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+        const int nonzero = kBitsSet[vwxy & 15];
         const std::uint32_t signs = nonzero ? reader.ReadBitsRefill(nonzero) : 0;
         bitsRemaining -= nonzero;
+        const std::uint32_t packed = values.packed[vwxy][signs & 15];
         std::int32_t* out = dest + 4 * q;
-        int signsLeft = nonzero;
-        for (int k = 0; k < 4; ++k) {
-            const int value = (vwxy >> (3 - k)) & 1;
-            signsLeft -= value;
-            const int negative = static_cast<int>(signs >> signsLeft) & value;
-            out[k] = value - 2 * negative;
-        }
+        for (int k = 0; k < 4; ++k)
+            out[k] = static_cast<std::int8_t>(packed >> (8 * k));
         decoded = q;
         if (vwxy) {
             last = q;

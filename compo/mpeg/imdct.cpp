@@ -1,222 +1,11 @@
 #include "compo/mpeg/imdct.h"
 
 #include "compo/mpeg/dispatch.h"
+#include "compo/mpeg/imdctkernels.h"
 
 #include <algorithm>
-#include <cmath>
-#include <initializer_list>
-#include <numbers>
 
 namespace morvik::mpeg {
-
-namespace {
-
-constexpr double kPi = std::numbers::pi;
-
-struct ImdctTables {
-    float window[4][36];
-    float preTwiddle36[18];  // 2 cos((2n + 1) pi / 72)
-    float oddTwiddle18[9];  // 2 cos((2n + 1) pi / 36)
-    float dct9[9][4];  // cos(pi (2n + 1) m / 18), [m][n < 4]
-    float dct6[6][6];  // cos(pi (2n + 1) (2k + 1) / 24), [k][n]
-    // The 36-point transform's factors four times over, one per lane of
-    // imdct36Lanes, so that four subbands form plain vector operations.
-    float preTwiddleLanes[18][4];
-    float oddTwiddleLanes[9][4];
-    float dct9Lanes[9][4][4];
-
-    ImdctTables()
-    {
-        auto w = [](int n) { return std::sin(kPi / 36 * (n + 0.5)); };
-        auto v = [](int n) { return std::sin(kPi / 12 * (n + 0.5)); };
-        for (int n = 0; n < 36; ++n) {
-            window[0][n] = static_cast<float>(w(n));
-            window[1][n] = static_cast<float>(n < 18 ? w(n) : n < 24 ? 1.0 : n < 30 ? v(n - 18) : 0.0);
-            window[2][n] = static_cast<float>(n < 12 ? v(n) : 0.0);
-            window[3][n] = static_cast<float>(n < 6 ? 0.0 : n < 12 ? v(n - 6) : n < 18 ? 1.0 : w(n));
-        }
-        for (int type : {0, 1, 3})
-            for (int n = 9; n < 36; ++n)
-                window[type][n] = -window[type][n];
-        for (int n = 3; n < 12; ++n)
-            window[2][n] = -window[2][n];
-        for (int n = 0; n < 18; ++n)
-            preTwiddle36[n] = static_cast<float>(2 * std::cos((2 * n + 1) * kPi / 72));
-        for (int n = 0; n < 9; ++n)
-            oddTwiddle18[n] = static_cast<float>(2 * std::cos((2 * n + 1) * kPi / 36));
-        for (int m = 0; m < 9; ++m)
-            for (int n = 0; n < 4; ++n)
-                dct9[m][n] = static_cast<float>(std::cos(kPi * (2 * n + 1) * m / 18));
-        for (int k = 0; k < 6; ++k)
-            for (int n = 0; n < 6; ++n)
-                dct6[k][n] = static_cast<float>(std::cos(kPi * (2 * n + 1) * (2 * k + 1) / 24));
-        for (int lane = 0; lane < 4; ++lane) {
-            for (int n = 0; n < 18; ++n)
-                preTwiddleLanes[n][lane] = preTwiddle36[n];
-            for (int n = 0; n < 9; ++n)
-                oddTwiddleLanes[n][lane] = oddTwiddle18[n];
-            for (int m = 0; m < 9; ++m)
-                for (int n = 0; n < 4; ++n)
-                    dct9Lanes[m][n][lane] = dct9[m][n];
-        }
-    }
-};
-
-const ImdctTables& tables()
-{
-    static const ImdctTables t;
-    return t;
-}
-
-// 9-point DCT-II, X[m] = sum g[n] cos(pi (2n + 1) m / 18), of K inputs
-// side by side (value n of input k at g[n][k]). Inputs n and 8 - n share
-// their cosines up to the sign (-1)^m, and the middle input contributes only
-// to even m, so a 9 x 4 matrix suffices.
-template <int K>
-inline void dct9(const float (&matrix)[9][4][4], const float (&g)[9][K], float (&out)[9][K])
-{
-    float sum[4][K], diff[4][K];
-    for (int n = 0; n < 4; ++n)
-        for (int k = 0; k < K; ++k) {
-            sum[n][k] = g[n][k] + g[8 - n][k];
-            diff[n][k] = g[n][k] - g[8 - n][k];
-        }
-    for (int m = 0; m < 9; m += 2)
-        for (int k = 0; k < K; ++k) {
-            const float middle = (m & 2) ? -g[4][k] : g[4][k];
-            out[m][k] = matrix[m][0][k] * sum[0][k] + matrix[m][1][k] * sum[1][k] + matrix[m][2][k] * sum[2][k] +
-                        matrix[m][3][k] * sum[3][k] + middle;
-        }
-    for (int m = 1; m < 9; m += 2)
-        for (int k = 0; k < K; ++k)
-            out[m][k] = matrix[m][0][k] * diff[0][k] + matrix[m][1][k] * diff[1][k] + matrix[m][2][k] * diff[2][k] +
-                        matrix[m][3][k] * diff[3][k];
-}
-
-// The 36-point transform of K subbands side by side (line n of subband k at
-// x[n][k]), in place. Each subband sees exactly the operations of the single
-// transform; side by side, the serial recursions of neighbouring subbands
-// overlap and the compiler may keep the lanes in one register.
-template <int K>
-void imdct36Lanes(float (&x)[18][K])
-{
-    const ImdctTables& t = tables();
-    float a[18][K];
-    for (int n = 0; n < 18; ++n)
-        for (int k = 0; k < K; ++k)
-            a[n][k] = x[n][k] * t.preTwiddleLanes[n][k];
-    float g[9][K], h[9][K], even[9][K], odd[9][K];
-    for (int n = 0; n < 9; ++n)
-        for (int k = 0; k < K; ++k) {
-            g[n][k] = a[n][k] + a[17 - n][k];
-            h[n][k] = (a[n][k] - a[17 - n][k]) * t.oddTwiddleLanes[n][k];
-        }
-    dct9(t.dct9Lanes, g, even);
-    dct9(t.dct9Lanes, h, odd);
-    // DCT-II of a: X[2m] = even[m]; X[2m + 1] = odd[m] - X[2m - 1].
-    float X[18][K];
-    float previous[K];
-    for (int k = 0; k < K; ++k)
-        previous[k] = odd[0][k] * 0.5f;
-    for (int m = 0; m < 9; ++m)
-        for (int k = 0; k < K; ++k) {
-            if (m > 0)
-                previous[k] = odd[m][k] - previous[k];
-            X[2 * m][k] = even[m][k];
-            X[2 * m + 1][k] = previous[k];
-        }
-    // DCT-IV from the pre-twiddled DCT-II: y[n] = X[n] - y[n - 1].
-    float y[K];
-    for (int k = 0; k < K; ++k) {
-        y[k] = X[0][k] * 0.5f;
-        x[0][k] = y[k];
-    }
-    for (int n = 1; n < 18; ++n)
-        for (int k = 0; k < K; ++k) {
-            y[k] = X[n][k] - y[k];
-            x[n][k] = y[k];
-        }
-}
-
-// Long-block subbands s .. s + K - 1: 36-point transform, window,
-// overlap-add. spectrum, overlapIn and overlapOut point at subband s; the
-// spectrum may be the overlap output, as it is read first.
-template <bool add, int K = 1>
-void longBlockSubbands(const float* spectrum, const float* window, const float* overlapIn, float* block,
-                       float* overlapOut, int s)
-{
-    float y[18][K];
-    for (int n = 0; n < 18; ++n)
-        for (int k = 0; k < K; ++k)
-            y[n][k] = spectrum[18 * k + n];
-    imdct36Lanes(y);
-    for (int t = 0; t < 9; ++t) {
-        float* low = block + 32 * t + s;
-        float* high = block + 32 * (t + 9) + s;
-        for (int k = 0; k < K; ++k) {
-            const float a = overlapIn[18 * k + t] + window[t] * y[t + 9][k];
-            const float b = overlapIn[18 * k + t + 9] + window[t + 9] * y[17 - t][k];
-            low[k] = add ? low[k] + a : a;
-            high[k] = add ? high[k] + b : b;
-        }
-    }
-    for (int t = 0; t < 9; ++t)
-        for (int k = 0; k < K; ++k) {
-            float* out = overlapOut + 18 * k;
-            const float a = window[t + 18] * y[8 - t][k];
-            const float b = window[t + 27] * y[t][k];
-            out[t] = add ? out[t] + a : a;
-            out[t + 9] = add ? out[t + 9] + b : b;
-        }
-}
-
-// Short-block subband: three 12-point transforms, window, overlap-add.
-template <bool add>
-void shortSubband(const float* spectrum, const float* window, const float* overlapIn, float* block,
-                       float* overlapOut, int s)
-{
-    float y[18];
-    for (int n = 0; n < 18; ++n)
-        y[n] = spectrum[n];
-    Imdct12x3Ref(y);
-    // z[w][i]: window w's 12 windowed outputs.
-    float z[3][12];
-    for (int w = 0; w < 3; ++w) {
-        const float* yw = y + 6 * w;
-        for (int i = 0; i < 3; ++i)
-            z[w][i] = window[i] * yw[i + 3];
-        for (int i = 3; i < 9; ++i)
-            z[w][i] = window[i] * yw[8 - i];
-        for (int i = 9; i < 12; ++i)
-            z[w][i] = window[i] * yw[i - 9];
-    }
-    float out[18];
-    float next[18];
-    for (int t = 0; t < 6; ++t) {
-        out[t] = overlapIn[t];
-        out[t + 6] = overlapIn[t + 6] + z[0][t];
-        out[t + 12] = overlapIn[t + 12] + z[0][t + 6] + z[1][t];
-        next[t] = z[1][t + 6] + z[2][t];
-        next[t + 6] = z[2][t + 6];
-        next[t + 12] = 0.0f;
-    }
-    for (int t = 0; t < 18; ++t) {
-        block[32 * t + s] = add ? block[32 * t + s] + out[t] : out[t];
-        overlapOut[t] = add ? overlapOut[t] + next[t] : next[t];
-    }
-}
-
-// The two lowest subbands of a granule with the mixed-block flag use the
-// normal window whatever the block type; a short granule's long part does too.
-const float* longWindowFor(const ImdctTables& t, int blockType, int subband)
-{
-    const int type = blockType & 3;
-    if (type == 2 || ((blockType & kMixedBlockBit) && subband < 2))
-        return t.window[0];
-    return t.window[type];
-}
-
-} // namespace
 
 const float (&blockWindows())[4][36]
 {
@@ -225,87 +14,45 @@ const float (&blockWindows())[4][36]
 
 void Imdct36Ref(float* x)
 {
-    float lanes[18][1];
-    for (int n = 0; n < 18; ++n)
-        lanes[n][0] = x[n];
-    imdct36Lanes(lanes);
-    for (int n = 0; n < 18; ++n)
-        x[n] = lanes[n][0];
+    imdct36(x);
 }
 
 void Imdct12x3Ref(float* x)
 {
-    const ImdctTables& t = tables();
-    float in[18];
-    for (int n = 0; n < 18; ++n)
-        in[n] = x[n];
-    for (int w = 0; w < 3; ++w)
-        for (int k = 0; k < 6; ++k) {
-            float sum = 0.0f;
-            for (int i = 0; i < 6; ++i)
-                sum += t.dct6[k][i] * in[3 * i + w];
-            x[6 * w + k] = sum;
-        }
+    imdct12x3(x);
 }
 
 int HybridFilterRef(float* current, const float* previous, float* block, int blockType, int longLines, int allLines,
                     int overlapLines, int subbands)
 {
-    const ImdctTables& t = tables();
-    const int longSubbands = (longLines + 17) / 18;
-    const int allSubbands = (allLines + 17) / 18;
-    const int overlapSubbands = (overlapLines + 17) / 18;
-    int s = 0;
-    for (const int end = std::min(longSubbands, subbands); s < end;) {
-        const float* window = longWindowFor(t, blockType, s);
-        if (s + 4 <= end && longWindowFor(t, blockType, s + 3) == window) {
-            longBlockSubbands<false, 4>(current + 18 * s, window, previous + 18 * s, block, current + 18 * s, s);
-            s += 4;
-        } else {
-            longBlockSubbands<false>(current + 18 * s, window, previous + 18 * s, block, current + 18 * s, s);
-            ++s;
-        }
-    }
-    for (; s < allSubbands && s < subbands; ++s)
-        shortSubband<false>(current + 18 * s, t.window[2], previous + 18 * s, block, current + 18 * s, s);
-    for (; s < overlapSubbands && s < subbands; ++s) {
-        for (int k = 0; k < 18; ++k) {
-            block[32 * k + s] = previous[18 * s + k];
-            current[18 * s + k] = 0.0f;
-        }
-    }
-    const int covered = 18 * s;
-    for (; s < subbands; ++s)
-        for (int k = 0; k < 18; ++k)
-            block[32 * k + s] = 0.0f;
-    for (; s < 32; ++s)
-        for (int k = 0; k < 18; ++k)
-            block[32 * k + s] = 0.0f;
-    return covered;
+    return hybridFilterHere(current, previous, block, blockType, longLines, allLines, overlapLines, subbands);
 }
 
+// Transforms through the dispatch table, one subband at a time: this path
+// runs only for a mono mix of granules whose block types differ.
 int HybridFilterAdd(float* current, float* overlapStore, float* block, int blockType, int longLines, int allLines,
                     int subbands)
 {
+    const DecoderDispatch& d = decoderDispatch();
     const ImdctTables& t = tables();
     const int longSubbands = (longLines + 17) / 18;
     const int allSubbands = (allLines + 17) / 18;
     // This channel's own overlap is carried in the first channel's store, so
     // its input overlap is zero here.
-    static const float kZero[4 * 18] = {};
+    static const float kZero[18] = {};
     int s = 0;
-    for (const int end = std::min(longSubbands, subbands); s < end;) {
-        const float* window = longWindowFor(t, blockType, s);
-        if (s + 4 <= end && longWindowFor(t, blockType, s + 3) == window) {
-            longBlockSubbands<true, 4>(current + 18 * s, window, kZero, block, overlapStore + 18 * s, s);
-            s += 4;
-        } else {
-            longBlockSubbands<true>(current + 18 * s, window, kZero, block, overlapStore + 18 * s, s);
-            ++s;
-        }
+    for (const int end = std::min(longSubbands, subbands); s < end; ++s) {
+        float y[18][1];
+        float values[18];
+        for (int n = 0; n < 18; ++n)
+            values[n] = current[18 * s + n];
+        d.Imdct36(values);
+        for (int n = 0; n < 18; ++n)
+            y[n][0] = values[n];
+        windowLongSubbands<true, 1>(y, longWindowFor(t, blockType, s), kZero, block, overlapStore + 18 * s, s);
     }
     for (; s < allSubbands && s < subbands; ++s)
-        shortSubband<true>(current + 18 * s, t.window[2], kZero, block, overlapStore + 18 * s, s);
+        shortSubband<true>(current + 18 * s, t.window[2], kZero, block, overlapStore + 18 * s, s, d.Imdct12x3);
     return 18 * s;
 }
 

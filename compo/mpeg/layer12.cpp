@@ -73,7 +73,9 @@ void synthesiseSteps(Layer12State& s, SynthesisState& synthesis, int steps, std:
             float mixed[32];
             for (int i = 0; i < 32; ++i)
                 mixed[i] = (s.samples[t][2 * i] + s.samples[t][2 * i + 1]) * 0.5f;
-            Dct32(mixed, synthesis.ring[0] + synthesis.offset[0]);
+            float block[32];
+            Dct32(mixed, block);
+            StoreRingBlock(synthesis.ring[0], synthesis.offset[0], block);
             d.WindowToPcmMono(synthesis.window, synthesis.ring[0], synthesis.offset[0], out + 32 * t);
             synthesis.offset[0] = (synthesis.offset[0] - 32) & 511;
         }

@@ -39,6 +39,31 @@ float requantiseValue(const Layer3Tables& t, float factor, std::int32_t v)
     return factor * static_cast<float>(v) * root;
 }
 
+// Requantises `count` lines with one factor into out[0], out[stride], ...;
+// true when any is nonzero. A run whose values all lie in -32..31 (nearly
+// every run) takes the table without a test per line: the same product,
+// so the same value.
+template <int stride>
+bool requantiseRun(const Layer3Tables& t, float factor, const std::int32_t* in, float* out, int count)
+{
+    std::uint32_t outside = 0;
+    std::int32_t any = 0;
+    for (int k = 0; k < count; ++k) {
+        // v + 32 as unsigned is below 64 exactly for v in -32..31, and an OR
+        // of values below 64 stays below 64.
+        outside |= static_cast<std::uint32_t>(in[k] + 32);
+        any |= in[k];
+    }
+    if (outside < 64) {
+        for (int k = 0; k < count; ++k)
+            out[k * stride] = factor * t.power[in[k] + 32];
+    } else {
+        for (int k = 0; k < count; ++k)
+            out[k * stride] = requantiseValue(t, factor, in[k]);
+    }
+    return any != 0;
+}
+
 // Lines past the requantised ones still hold an older granule's overlap.
 void zeroFrom(float* out, int line)
 {
@@ -119,13 +144,10 @@ void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int3
     for (int b = 0; b < longBands && line < extent; ++b) {
         const int p = pretab ? pretab[b] : 0;
         const float factor = gain * t.scaleMultiplier[scale][p][sf.longBands[b] & 31];
-        bool nonzero = false;
-        for (const int end = bands.longStart[b + 1]; line < end; ++line) {
-            nonzero |= in[line] != 0;
-            out[line] = requantiseValue(t, factor, in[line]);
-        }
-        if (nonzero)
+        const int end = bands.longStart[b + 1];
+        if (requantiseRun<1>(t, factor, in + line, out + line, end - line))
             result.lastNonzeroBand = b;
+        line = end;
     }
     if (!shortBlocks) {
         zeroFrom(out, line);
@@ -145,13 +167,9 @@ void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int3
         const int base = bands.shortStart3[b];
         for (int w = 0; w < 3; ++w) {
             const float factor = windowGain[w] * t.scaleMultiplier[scale][0][sf.shortBands[w][b] & 31];
-            bool nonzero = false;
-            for (int i = 0; i < width; ++i, ++index) {
-                nonzero |= in[index] != 0;
-                reorder[base + 3 * i + w] = requantiseValue(t, factor, in[index]);
-            }
-            if (nonzero)
+            if (requantiseRun<3>(t, factor, in + index, reorder + base + w, width))
                 result.lastNonzeroShort[w] = b;
+            index += width;
         }
     }
     for (int k = firstLine; k < index; ++k)

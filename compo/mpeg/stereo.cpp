@@ -10,24 +10,16 @@ namespace morvik::mpeg {
 
 namespace {
 
-struct AntialiasCoefficients {
-    float cs[8];
-    float ca[8];
-    AntialiasCoefficients()
-    {
-        const double ci[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
-        for (int i = 0; i < 8; ++i) {
-            const double root = std::sqrt(1.0 + ci[i] * ci[i]);
-            cs[i] = static_cast<float>(1.0 / root);
-            ca[i] = static_cast<float>(ci[i] / root);
-        }
-    }
-};
-
-const AntialiasCoefficients& antialias()
+AntialiasCoefficients buildAntialiasCoefficients()
 {
-    static const AntialiasCoefficients coefficients;
-    return coefficients;
+    const double ci[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
+    AntialiasCoefficients c;
+    for (int i = 0; i < 8; ++i) {
+        const double root = std::sqrt(1.0 + ci[i] * ci[i]);
+        c.cs[i] = static_cast<float>(1.0 / root);
+        c.ca[i] = static_cast<float>(ci[i] / root);
+    }
+    return c;
 }
 
 void applyPair(float* left, float* right, int k, const float* pair)
@@ -121,6 +113,12 @@ void IntensityStereo2(const Layer3Tables& t, const BandLayout& bands, float* lef
     }
 }
 
+const AntialiasCoefficients& antialiasCoefficients()
+{
+    static const AntialiasCoefficients coefficients = buildAntialiasCoefficients();
+    return coefficients;
+}
+
 int AntialiasBoundaries(const GranuleSideInfo& g, int extent)
 {
     if (g.block_type == 2)
@@ -128,17 +126,27 @@ int AntialiasBoundaries(const GranuleSideInfo& g, int extent)
     return std::min(31, (extent + 7) / 18);
 }
 
+// The eight butterflies of a boundary are independent: read into two
+// arrays (the lower side reversed), they form plain vector operations, each
+// lane computing exactly the scalar expression.
 void AntialiasRef(float* x, int boundaries)
 {
-    const AntialiasCoefficients& c = antialias();
+    const AntialiasCoefficients& c = antialiasCoefficients();
     for (int b = 0; b < boundaries; ++b) {
         float* lo = x + 18 * b + 17;
         float* hi = x + 18 * (b + 1);
+        float l[8], h[8], newLo[8], newHi[8];
         for (int i = 0; i < 8; ++i) {
-            const float l = lo[-i];
-            const float h = hi[i];
-            lo[-i] = l * c.cs[i] - h * c.ca[i];
-            hi[i] = h * c.cs[i] + l * c.ca[i];
+            l[i] = lo[-i];
+            h[i] = hi[i];
+        }
+        for (int i = 0; i < 8; ++i) {
+            newLo[i] = l[i] * c.cs[i] - h[i] * c.ca[i];
+            newHi[i] = h[i] * c.cs[i] + l[i] * c.ca[i];
+        }
+        for (int i = 0; i < 8; ++i) {
+            lo[-i] = newLo[i];
+            hi[i] = newHi[i];
         }
     }
 }

@@ -23,6 +23,14 @@ void IntensityStereo2(const Layer3Tables& t, const BandLayout& bands, float* lef
                       const RequantResult& rightResult, const LsfIntensityRecord& record, int leftExtent,
                       bool midSide);
 
+// The butterflies' coefficients: cs = 1 / sqrt(1 + c^2), ca = c / sqrt(1 + c^2)
+// for the standard's eight c.
+struct AntialiasCoefficients {
+    float cs[8];
+    float ca[8];
+};
+const AntialiasCoefficients& antialiasCoefficients();
+
 // Subband boundaries the antialias butterflies cross for a channel granule.
 int AntialiasBoundaries(const GranuleSideInfo& g, int extent);
 // Reference butterflies over the first `boundaries` subband boundaries.

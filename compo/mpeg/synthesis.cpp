@@ -1,6 +1,7 @@
 #include "compo/mpeg/synthesis.h"
 
 #include "compo/mpeg/dispatch.h"
+#include "compo/mpeg/windowkernels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,17 +9,6 @@
 namespace morvik::mpeg {
 
 namespace {
-
-// Clips a rounded sum to 16 bits. A sum that was no number or out of range
-// was rounded to the "integer indefinite" value and gives -32768.
-std::int16_t clip16(long value)
-{
-    if (value >= 32767)
-        return 32767;
-    if (value <= -32768)
-        return -32768;
-    return static_cast<std::int16_t>(value);
-}
 
 // 32 samples, written `step` apart. Block a of the ring starts at
 // (offset + 32 a) mod 512 and never wraps inside. Sample j (1..15) and
@@ -39,7 +29,7 @@ std::int16_t clip16(long value)
 // file is built with -fno-math-errno, so lrint is one instruction. All 32 are
 // rounded before any is clipped, which keeps the floating-point unit busy
 // while the integers travel to the clipping.
-void windowToPcm(const double* window, const float* ring, int offset, std::int16_t* out, int step)
+void plainWindowToPcm(const double* window, const float* ring, int offset, std::int16_t* out, int step)
 {
     // taps[set][i][n] for the window's sets; sampleZero[i] for its last 8.
     double taps[4][8][16];
@@ -97,11 +87,43 @@ void windowToPcm(const double* window, const float* ring, int offset, std::int16
 
 } // namespace
 
+void StoreRingBlock(SynthesisRing& ring, int offset, const float* block)
+{
+    float* values = ring.values + offset;
+    double* wide = ring.wide + offset;
+    // The largest magnitude passes a NaN over (see windowkernels.h: maxps keeps
+    // its second operand when the first is a NaN); an infinity counts.
+#if defined(__SSE2__)
+    const __m128 signBits = _mm_set1_ps(-0.0f);
+    __m128 largest = _mm_setzero_ps();
+    for (int n = 0; n < 32; n += 4) {
+        const __m128 v = _mm_loadu_ps(block + n);
+        _mm_store_ps(values + n, v);
+        _mm_store_pd(wide + n, _mm_cvtps_pd(v));
+        _mm_store_pd(wide + n + 2, _mm_cvtps_pd(_mm_movehl_ps(v, v)));
+        largest = _mm_max_ps(_mm_andnot_ps(signBits, v), largest);
+    }
+    largest = _mm_max_ps(_mm_movehl_ps(largest, largest), largest);
+    largest = _mm_max_ss(_mm_shuffle_ps(largest, largest, 1), largest);
+    ring.blockMagnitude[offset / 32] = _mm_cvtss_f32(largest);
+#else
+    float largest = 0;
+    for (int n = 0; n < 32; ++n) {
+        values[n] = block[n];
+        wide[n] = block[n];
+        const float magnitude = std::fabs(block[n]);
+        largest = magnitude > largest ? magnitude : largest;
+    }
+    ring.blockMagnitude[offset / 32] = largest;
+#endif
+}
+
 void SynthesisInit(SynthesisState& s)
 {
     auto d = [](int n) { return static_cast<double>(kSynthesisWindowD[n]) / 65536.0; };
+    double* taps = s.window.taps;
     for (int i = 0; i < 8; ++i) {
-        double* w = s.window + 16 * i;
+        double* w = taps + 16 * i;
         for (int n = 0; n < 16; ++n) {
             const int j = 16 - n;  // the sample of odd block value n
             w[n] = d(n + 64 * i);
@@ -110,19 +132,34 @@ void SynthesisInit(SynthesisState& s)
             w[2 * kWindowSetSize + n] = n == 0 ? 0.0 : d(n + 32 * (15 - 2 * i));
             w[3 * kWindowSetSize + n] = n == 0 ? 0.0 : d(j + 32 * (14 - 2 * i));
         }
-        s.window[kWindowSampleZero + i] = d(64 * i + 32);
+        taps[kWindowSampleZero + i] = d(64 * i + 32);
     }
+    // The magnitude sums of the samples' taps, as windowSums pairs them
+    // (exact: every coefficient is a multiple of 2^-16 below 2).
+    WindowPartials<double> magnitudes{};
+    for (int set = 0; set < 4; ++set)
+        for (int i = 0; i < 8; ++i)
+            for (int n = 0; n < 16; ++n)
+                magnitudes.acc[set][n] += std::fabs(taps[set * kWindowSetSize + 16 * i + n]);
+    for (int i = 0; i < 8; ++i)
+        magnitudes.sampleZero -= std::fabs(taps[kWindowSampleZero + i]);
+    double sums[32];
+    windowSums(magnitudes, sums);
+    s.window.magnitudeBound = 0.0;
+    for (int j = 0; j < 32; ++j)
+        s.window.magnitudeBound = std::max(s.window.magnitudeBound, sums[j]);
     if (s.inverted)
-        for (double& w : s.window)
+        for (double& w : s.window.taps)
             w = -w;
+    for (int k = 0; k < kWindowSize; ++k)
+        s.window.single[k] = static_cast<float>(taps[k]);
     SynthesisReset(s);
 }
 
 void SynthesisReset(SynthesisState& s)
 {
-    for (auto& ring : s.ring)
-        for (float& v : ring)
-            v = 0.0f;
+    for (SynthesisRing& ring : s.ring)
+        ring = SynthesisRing{};
     s.offset[0] = s.offset[1] = 0;
 }
 
@@ -130,19 +167,35 @@ void SetInvertPolarity(SynthesisState& s, bool on)
 {
     if (s.inverted == on)
         return;
-    for (double& w : s.window)
+    for (double& w : s.window.taps)
+        w = -w;
+    for (float& w : s.window.single)
         w = -w;
     s.inverted = on;
 }
 
-void WindowToPcmMonoRef(const double* window, const float* ring, int offset, std::int16_t* out)
+// The decided double sums of windowkernels.h, and the plain kernel for a
+// step they cannot decide. The decided samples are clipped by the
+// saturation of the packing, which gives what the compare-and-branch
+// clipping of the plain kernel gives.
+void WindowToPcmMonoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
-    windowToPcm(window, ring, offset, out, 1);
+    windowExactly<true>(window, ring, offset, out, 1);
 }
 
-void WindowToPcmStereoRef(const double* window, const float* ring, int offset, std::int16_t* out)
+void WindowToPcmStereoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
 {
-    windowToPcm(window, ring, offset, out, 2);
+    windowExactly<true>(window, ring, offset, out, 2);
+}
+
+void WindowToPcmMonoPlain(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
+{
+    plainWindowToPcm(window.taps, ring.values, offset, out, 1);
+}
+
+void WindowToPcmStereoPlain(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
+{
+    plainWindowToPcm(window.taps, ring.values, offset, out, 2);
 }
 
 void SynthesiseGranule(SynthesisState& s, int channel, const float* block, std::int16_t* out, bool stereo)
@@ -150,33 +203,90 @@ void SynthesiseGranule(SynthesisState& s, int channel, const float* block, std::
     SynthesiseSteps(s, channel, block, 32, 1, 18, s.equalizerOn ? s.equalizer : nullptr, out, stereo);
 }
 
-// The transforms run four time steps at a time, into a scratch block: the
+namespace {
+
+// Subband sample n of step k (k < count; later lanes repeat the last step,
+// and their output is dropped) into lanes[n][k]: rows of four steps turned
+// into columns, four values at a time.
+void gatherLanes(const float* in, int stepStride, int lineStride, int count, float (&lanes)[32][4])
+{
+    const float* rows[4];
+    for (int k = 0; k < 4; ++k)
+        rows[k] = in + std::min(k, count - 1) * stepStride;
+    int n = 0;
+#if defined(__SSE2__)
+    if (lineStride <= 2) {
+        // With a stride of 2 the last four values end one value before their
+        // eight would: they are left to the scalar loop, which reads no
+        // further than the samples themselves.
+        for (const int end = lineStride == 1 ? 32 : 28; n < end; n += 4) {
+            __m128 v[4];
+            for (int k = 0; k < 4; ++k) {
+                if (lineStride == 1) {
+                    v[k] = _mm_loadu_ps(rows[k] + n);
+                } else {
+                    // Every second value of eight: this channel's four.
+                    const __m128 a = _mm_loadu_ps(rows[k] + 2 * n);
+                    const __m128 b = _mm_loadu_ps(rows[k] + 2 * n + 4);
+                    v[k] = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+                }
+            }
+            _MM_TRANSPOSE4_PS(v[0], v[1], v[2], v[3]);
+            for (int i = 0; i < 4; ++i)
+                _mm_storeu_ps(lanes[n + i], v[i]);
+        }
+    }
+#endif
+    for (; n < 32; ++n)
+        for (int k = 0; k < 4; ++k)
+            lanes[n][k] = rows[k][n * lineStride];
+}
+
+// The inverse: transform k's 32 outputs from their column into blocks[k].
+void scatterLanes(const float (&lanes)[32][4], float (&blocks)[4][32])
+{
+#if defined(__SSE2__)
+    for (int n = 0; n < 32; n += 4) {
+        __m128 v[4];
+        for (int i = 0; i < 4; ++i)
+            v[i] = _mm_loadu_ps(lanes[n + i]);
+        _MM_TRANSPOSE4_PS(v[0], v[1], v[2], v[3]);
+        for (int k = 0; k < 4; ++k)
+            _mm_storeu_ps(blocks[k] + n, v[k]);
+    }
+#else
+    for (int k = 0; k < 4; ++k)
+        for (int n = 0; n < 32; ++n)
+            blocks[k][n] = lanes[n][k];
+#endif
+}
+
+} // namespace
+
+// The transforms run four time steps at a time, into scratch blocks: the
 // ring slot of a later step still holds values the windowing of the earlier
-// ones reads, so each is copied in just before its windowing.
+// ones reads, so each is stored just before its windowing. The equaliser's
+// products are the same whether taken before or after the lanes are formed.
 void SynthesiseSteps(SynthesisState& s, int channel, const float* in, int stepStride, int lineStride, int steps,
                      const float* equalizer, std::int16_t* out, bool stereo)
 {
     const DecoderDispatch& d = decoderDispatch();
-    float* ring = s.ring[channel];
+    SynthesisRing& ring = s.ring[channel];
     int& offset = s.offset[channel];
     for (int t = 0; t < steps; t += 4) {
         const int count = std::min(4, steps - t);
         float lanes[32][4];
-        for (int k = 0; k < 4; ++k) {
-            // Lanes past the last step repeat it; their output is dropped.
-            const float* x = in + (t + std::min(k, count - 1)) * stepStride;
-            if (equalizer)
-                for (int n = 0; n < 32; ++n)
-                    lanes[n][k] = x[n * lineStride] * equalizer[n];
-            else
-                for (int n = 0; n < 32; ++n)
-                    lanes[n][k] = x[n * lineStride];
-        }
+        gatherLanes(in + t * stepStride, stepStride, lineStride, count, lanes);
+        if (equalizer)
+            for (int n = 0; n < 32; ++n)
+                for (int k = 0; k < 4; ++k)
+                    lanes[n][k] *= equalizer[n];
         float transformed[32][4];
         Dct32x4(lanes, transformed);
+        float blocks[4][32];
+        scatterLanes(transformed, blocks);
         for (int k = 0; k < count; ++k) {
-            for (int n = 0; n < 32; ++n)
-                ring[offset + n] = transformed[n][k];
+            StoreRingBlock(ring, offset, blocks[k]);
             if (stereo)
                 d.WindowToPcmStereo(s.window, ring, offset, out + 64 * (t + k));
             else

@@ -25,10 +25,34 @@ constexpr int kWindowSetSize = 8 * 16;
 constexpr int kWindowSampleZero = 4 * kWindowSetSize;
 constexpr int kWindowSize = kWindowSampleZero + 8;
 
+struct SynthesisWindow {
+    alignas(32) double taps[kWindowSize] = {};
+    // The same coefficients in single precision, for the variants that sum
+    // in single precision.
+    alignas(32) float single[kWindowSize] = {};
+    // The largest sum of coefficient magnitudes of any output sample: a sum
+    // of taps over ring values no larger than M in magnitude is at most
+    // M times this.
+    double magnitudeBound = 0.0;
+};
+
+// One channel's ring of DCT outputs, kept twice: as the floats the DCT
+// gives, and widened to double (exactly) for the reference windowing, which
+// sums in double precision; with the largest magnitude of each 32-value
+// block, which bounds the rounding of those sums.
+struct SynthesisRing {
+    alignas(32) float values[kRingSize] = {};
+    alignas(32) double wide[kRingSize] = {};
+    float blockMagnitude[kRingSize / 32] = {};
+};
+
+// Stores 32 DCT outputs as the ring block at `offset` (a multiple of 32).
+void StoreRingBlock(SynthesisRing& ring, int offset, const float* block);
+
 struct SynthesisState {
-    alignas(16) float ring[2][kRingSize] = {};
+    SynthesisRing ring[2];
     int offset[2] = {0, 0};
-    alignas(16) double window[kWindowSize] = {};
+    SynthesisWindow window;
     bool inverted = false;
     bool equalizerOn = false;
     float equalizer[32] = {};
@@ -45,8 +69,13 @@ void Dct32(const float* in, float* out);
 void Dct32x4(const float (&in)[32][4], float (&out)[32][4]);
 
 // Reference windowing: extended-precision sums, round half to even, clip.
-void WindowToPcmMonoRef(const double* window, const float* ring, int offset, std::int16_t* out);
-void WindowToPcmStereoRef(const double* window, const float* ring, int offset, std::int16_t* out);
+// These sum in double precision and take the extended sum only for a sample
+// that the double sum cannot decide; the Plain kernels always sum in
+// extended precision. Both give the same samples, bit for bit.
+void WindowToPcmMonoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out);
+void WindowToPcmStereoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out);
+void WindowToPcmMonoPlain(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out);
+void WindowToPcmStereoPlain(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out);
 
 // Layer III: synthesises 18 time steps of block[t * 32 + s] of one channel
 // into out, advancing `step` samples per output sample.

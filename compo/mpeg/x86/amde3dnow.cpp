@@ -1,0 +1,117 @@
+// Extended 3DNow! variants, built for AVX2 and FMA (chosen only where the
+// processor has both): eight single-precision lanes, products fused with
+// their sums. The windowing and the antialias compute what the 3DNow!
+// variants compute; the transforms and the hybrid filter are the
+// reference's, whose lanes of four subbands become fused vector operations.
+#include "compo/mpeg/x86/variants.h"
+
+#include "compo/mpeg/imdctkernels.h"
+#include "compo/mpeg/x86/singleprecision.h"
+
+#include <cstring>
+#include <immintrin.h>
+
+namespace morvik::mpeg::x86 {
+
+namespace {
+
+void antialias(float* spectrum, int boundaries)
+{
+    antialiasBoundaries<8>(spectrum, boundaries);
+}
+
+// The windowing in eight lanes: the sixteen values n of each set in two
+// vectors, fused multiply-adds over the eight blocks; the odd sums are
+// reversed by a lane permutation, the sums formed and rounded by the 3DNow!
+// rule (add 0.5, take 1 off where not above 0, truncate) in vectors, and
+// packed to 16 bits with saturation.
+void windowEightLanes(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out,
+                      int step)
+{
+    const float* w = window.single;
+    __m256 a[4][2];
+    for (auto& set : a)
+        set[0] = set[1] = _mm256_setzero_ps();
+    float zero = 0;
+    for (int i = 0; i < 8; ++i) {
+        const float* even = evenBlock(ring.values, offset, i);
+        const float* odd = oddBlock(ring.values, offset, i);
+        const float* wi = w + 16 * i;
+        for (int h = 0; h < 2; ++h) {
+            const __m256 e = _mm256_loadu_ps(even + 8 * h);
+            const __m256 o = _mm256_loadu_ps(odd + 8 * h);
+            a[0][h] = _mm256_fmadd_ps(_mm256_load_ps(wi + 8 * h), e, a[0][h]);
+            a[1][h] = _mm256_fmadd_ps(_mm256_load_ps(wi + kWindowSetSize + 8 * h), o, a[1][h]);
+            a[2][h] = _mm256_fmadd_ps(_mm256_load_ps(wi + 2 * kWindowSetSize + 8 * h), e, a[2][h]);
+            a[3][h] = _mm256_fmadd_ps(_mm256_load_ps(wi + 3 * kWindowSetSize + 8 * h), o, a[3][h]);
+        }
+        zero += w[kWindowSampleZero + i] * odd[16];
+    }
+    // odd[n] and even[n] of sets 1 and 2 with a 17th value behind them:
+    // sample j (0..15) subtracts set 1 at 16 - j (the sample-zero sum at
+    // j = 0), sample 16 + m adds set 2 at 16 - m to set 3 at m (set 1 at 0
+    // for m = 0, where set 3's coefficient is 0).
+    alignas(32) float odd1[24], even2[24];
+    _mm256_store_ps(odd1, a[1][0]);
+    _mm256_store_ps(odd1 + 8, a[1][1]);
+    _mm256_store_ps(even2, a[2][0]);
+    _mm256_store_ps(even2 + 8, a[2][1]);
+    const float sample16 = odd1[0];
+    odd1[16] = zero;
+    even2[16] = 0.0f;
+    const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+    auto reversed = [&](const float* from) { return _mm256_permutevar8x32_ps(_mm256_loadu_ps(from), reverse); };
+    __m256 sums[4] = {
+        _mm256_sub_ps(a[0][0], reversed(odd1 + 9)),
+        _mm256_sub_ps(a[0][1], reversed(odd1 + 1)),
+        _mm256_add_ps(a[3][0], reversed(even2 + 9)),
+        _mm256_add_ps(a[3][1], reversed(even2 + 1)),
+    };
+    // Sample 16 (lane 0 of the third vector) is set 1's value at 0 alone.
+    sums[2] = _mm256_blend_ps(sums[2], _mm256_set1_ps(sample16), 1);
+    const __m256 half = _mm256_set1_ps(0.5f);
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 low = _mm256_set1_ps(-32768.0f);
+    const __m256 high = _mm256_set1_ps(32767.0f);
+    __m256i integers[4];
+    for (int k = 0; k < 4; ++k) {
+        __m256 v = _mm256_add_ps(sums[k], half);
+        const __m256 notAbove = _mm256_cmp_ps(v, _mm256_setzero_ps(), _CMP_NGT_UQ);
+        v = _mm256_sub_ps(v, _mm256_and_ps(notAbove, one));
+        // max keeps its second operand for a NaN: -32768, as roundHalfAway.
+        v = _mm256_min_ps(_mm256_max_ps(v, low), high);
+        integers[k] = _mm256_cvttps_epi32(v);
+    }
+    // Packing works within 128-bit halves; the permutation puts the samples
+    // back in order.
+    alignas(32) std::int16_t pcm[32];
+    for (int k = 0; k < 2; ++k) {
+        const __m256i packed = _mm256_packs_epi32(integers[2 * k], integers[2 * k + 1]);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pcm + 16 * k), _mm256_permute4x64_epi64(packed, 0xD8));
+    }
+    if (step == 1) {
+        std::memcpy(out, pcm, sizeof pcm);
+        return;
+    }
+    for (int j = 0; j < 32; ++j)
+        out[j * step] = pcm[j];
+}
+
+void windowMono(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
+{
+    windowEightLanes(window, ring, offset, out, 1);
+}
+
+void windowStereo(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
+{
+    windowEightLanes(window, ring, offset, out, 2);
+}
+
+} // namespace
+
+DecoderDispatch amdE3DNowVariants()
+{
+    return {antialias, windowMono, windowStereo, hybridFilterHere, imdct36, imdct12x3};
+}
+
+} // namespace morvik::mpeg::x86

@@ -1,0 +1,31 @@
+// Pentium class with CMOV: the Pentium-class windowing, clipping without
+// branches, built for AVX2 and FMA (chosen only where the processor has both;
+// elsewhere its selector falls back to the Pentium-class windowing, whose
+// samples are the same). The double sums run in four lanes with fused
+// multiply-adds; the samples are the reference's (windowkernels.h).
+#include "compo/mpeg/x86/variants.h"
+
+#include "compo/mpeg/windowkernels.h"
+
+namespace morvik::mpeg::x86 {
+
+namespace {
+
+void windowMono(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
+{
+    windowExactly<true>(window, ring, offset, out, 1);
+}
+
+void windowStereo(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
+{
+    windowExactly<true>(window, ring, offset, out, 2);
+}
+
+} // namespace
+
+DecoderDispatch pentiumCmovVariants()
+{
+    return {nullptr, windowMono, windowStereo, nullptr, nullptr, nullptr};
+}
+
+} // namespace morvik::mpeg::x86
