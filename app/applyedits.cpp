@@ -2,6 +2,7 @@
 
 #include "app/applymessages.h"
 #include "app/cellcommands.h"
+#include "app/renamerules.h"
 #include "platform/filelist.h"
 #include "platform/posixfile.h"
 #include "platform/textcodec.h"
@@ -12,12 +13,6 @@ namespace morvik {
 static_assert(int{tcCount} == int{id3::tfCount} && int{tcTitle} == int{id3::tfTitle} && int{tcGenre} == int{id3::tfGenre});
 
 namespace {
-
-std::string baseName(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // The file has a tag of the view now: read where it went, so writing this
 // row again updates it instead of appending another.
@@ -103,32 +98,16 @@ TRowWrite writeRowTag(TMP3id& tagIO, TTagView view, bool keepDate, TFileList& re
     return {TRowWrite::Written, {}};
 }
 
-std::optional<QString> writeRow(TMP3id& tagIO, TTagView view, bool keepDate, TFileList& record,
-                                const TRowTexts& cells, const TRowBytes& bytes)
-{
-    TRowTexts written = cells;
-    const TRowWrite result = writeRowTag(tagIO, view, keepDate, record, written, bytes);
-    if (result.result == TRowWrite::Failed)
-        return result.error;
-    return std::nullopt;
-}
-
-bool usableFileName(const std::string& name)
-{
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
-}
-
 TRename renameToCell(TFileList& record, const QString& cell, const TFileNameList& folder)
 {
-    const std::string oldName = baseName(record.Path);
+    const std::string oldName = names::baseName(record.Path);
     const std::string newName = cell == shownFileName(oldName) ? oldName : utf8Bytes(cell);
     const std::string newPath = folder.PathOf(newName);
     if (newPath == record.Path)
         return TRename::Unchanged;
     // The name must stay a name in this folder, and an existing file is
     // never replaced.
-    if (!usableFileName(newName) || renameNoReplace(record.Path, newPath) != 0)
+    if (!names::usableFileName(newName) || renameNoReplace(record.Path, newPath) != 0)
         return TRename::Refused;
     record.Path = newPath;
     return TRename::Renamed;

@@ -54,14 +54,6 @@ struct TRowWrite {
 TRowWrite writeRowTag(TMP3id& tagIO, TTagView view, bool keepDate, TFileList& record, TRowTexts& cells,
                       const TRowBytes& bytes);
 
-// writeRowTag as the window's apply used it: the error message of a refused
-// or failed write, or nothing (also for a file that could not be opened).
-std::optional<QString> writeRow(TMP3id& tagIO, TTagView view, bool keepDate, TFileList& record,
-                                const TRowTexts& cells, const TRowBytes& bytes);
-
-// A name that stays in its folder: not empty, not "." or "..", no "/" or NUL.
-bool usableFileName(const std::string& name);
-
 enum class TRename {
     Unchanged, // the cell shows the file's name
     Renamed,
