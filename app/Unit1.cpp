@@ -423,10 +423,15 @@ int TForm1::PanelWidth(int panel) const
     return panel >= 0 && panel < static_cast<int>(sbPanels.size()) ? sbPanels[static_cast<std::size_t>(panel)]->width() : 0;
 }
 
+// A panel is a fifth of the bar: its tip shows a text it cuts off (the
+// apply's counts, a long title) whole.
 void TForm1::setPanelText(int panel, const QString& text)
 {
-    if (panel >= 0 && panel < static_cast<int>(sbPanels.size()))
-        sbPanels[static_cast<std::size_t>(panel)]->setText(text);
+    if (panel < 0 || panel >= static_cast<int>(sbPanels.size()))
+        return;
+    QLabel* label = sbPanels[static_cast<std::size_t>(panel)];
+    label->setText(text);
+    label->setToolTip(text);
 }
 
 // The height a line of text takes in the window's font (the same for every

@@ -278,97 +278,6 @@ public:
     int rowsDone = 0;
 };
 
-std::string ffprobeTag(const std::string& path, const std::string& key)
-{
-    const CommandResult r = run("ffprobe -loglevel error -show_entries format_tags=" + key +
-                                " -of default=nw=1:nk=1 " + shellQuote(path));
-    return r.output;
-}
-
-// ffmpeg writes "track n of m" as "2/12"; such a row is written as it stands
-// and the apply goes on to the renames after it.
-TEST(ApplyEdits, TrackNOfMFromFfmpegIsWrittenAndTheApplyGoesOn)
-{
-    TempDir dir;
-    writeFile(dir.file("tone.mp3"), toneMp3());
-    ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -i " + shellQuote(dir.file("tone.mp3")) +
-                  " -c copy -metadata title=Sora -metadata track=2/12 -write_id3v1 1 " + shellQuote(dir.file("a.mp3")))
-                  .status,
-              0);
-    std::filesystem::rename(dir.file("tone.mp3"), dir.file("b.mp3"));
-
-    Folder v2(dir.path(), morvik::TTagView::ID3v2);
-    ASSERT_EQ(v2.files.Count, 2);
-    EXPECT_EQ(v2.cell(6, 1), "2/12");
-    v2.set(1, 1, "Umi");
-    v2.set(0, 2, "renamed.mp3");
-    const morvik::TApplyOutcome outcome = v2.apply();
-    EXPECT_FALSE(outcome.stopped) << outcome.stopped->toStdString();
-    EXPECT_EQ(outcome.writeFailures, 0);
-    EXPECT_EQ(outcome.renameFailures, 0);
-    EXPECT_EQ(v2.rowsDone, 2);
-    EXPECT_EQ(listFolder(dir.path()), (Names{"a.mp3", "renamed.mp3"}));
-    EXPECT_EQ(ffprobeTag(dir.file("a.mp3"), "title"), "Umi\n");
-    EXPECT_EQ(ffprobeTag(dir.file("a.mp3"), "track"), "2/12\n");
-
-    // Typed into the ID3v1 view, "n/m" writes n: the record has one byte.
-    Folder v1(dir.path(), morvik::TTagView::ID3v1);
-    v1.set(6, 1, "7/12");
-    EXPECT_FALSE(v1.apply().stopped);
-    EXPECT_EQ(v1.cell(6, 1), "7");
-    const std::string bytes = readFile(dir.file("a.mp3"));
-    EXPECT_EQ(bytes.substr(bytes.size() - 3, 2), std::string("\0\x07", 2));
-}
-
-// After an apply the cells and records hold what the file holds, so the
-// next apply writes nothing.
-TEST(ApplyEdits, Id3v1CellsShowTheFieldsAsWritten)
-{
-    TempDir dir;
-    writeFile(dir.file("a.mp3"), toneMp3());
-    Folder folder(dir.path(), morvik::TTagView::ID3v1);
-    const std::string title40 = "0123456789012345678901234567890123456789";
-    const std::string kanji = "あいうえおかきくけこさしすせそ"; // 15 double-byte characters
-    folder.set(1, 1, title40);
-    folder.set(2, 1, "a" + kanji); // 31 bytes: the last character does not fit
-    folder.set(7, 1, "J-Rock");
-    EXPECT_FALSE(folder.apply().stopped);
-    EXPECT_EQ(folder.cell(1, 1), title40.substr(0, 30));
-    EXPECT_EQ(folder.cell(2, 1), "a" + kanji.substr(0, 14 * 3));
-    EXPECT_EQ(folder.cell(7, 1), "Blues");
-    EXPECT_EQ(folder.files.Items[0].Texts[tcTitle].bytes, title40.substr(0, 30));
-
-    const std::string after = readFile(dir.file("a.mp3"));
-    EXPECT_FALSE(folder.apply().stopped);
-    EXPECT_EQ(readFile(dir.file("a.mp3")), after);
-    EXPECT_FALSE(morvik::rowChanged(folder.files.Items[0], {QString::fromStdString(folder.cell(1, 1)),
-                                                            QString::fromStdString(folder.cell(2, 1)),
-                                                            QString::fromStdString(folder.cell(3, 1)),
-                                                            QString::fromStdString(folder.cell(4, 1)),
-                                                            QString::fromStdString(folder.cell(5, 1)),
-                                                            QString::fromStdString(folder.cell(6, 1)),
-                                                            QString::fromStdString(folder.cell(7, 1))}));
-    folder.reload();
-    EXPECT_EQ(folder.cell(1, 1), title40.substr(0, 30));
-}
-
-TEST(ApplyEdits, AnEmptyFileGainsOneRecord)
-{
-    TempDir dir;
-    writeFile(dir.file("empty.mp3"), "");
-    Folder folder(dir.path(), morvik::TTagView::ID3v1);
-    folder.set(1, 1, "first");
-    EXPECT_FALSE(folder.apply().stopped);
-    folder.set(1, 1, "second");
-    EXPECT_FALSE(folder.apply().stopped);
-    EXPECT_EQ(readFile(dir.file("empty.mp3")).size(), 128u);
-    folder.reload();
-    EXPECT_EQ(folder.cell(1, 1), "second");
-    folder.set(1, 1, "third");
-    EXPECT_FALSE(folder.apply().stopped);
-    EXPECT_EQ(readFile(dir.file("empty.mp3")).size(), 128u);
-}
-
 // Files that cannot be written or renamed are counted; the apply goes on.
 TEST(ApplyEdits, FailuresAreCountedAndTheApplyGoesOn)
 {
@@ -408,32 +317,6 @@ TEST(ApplyEdits, FailuresAreCountedAndTheApplyGoesOn)
     EXPECT_EQ(listFolder(dir.path()), (Names{"a.mp3", "b.mp3", "c.mp3", "d2.mp3", "taken.mp3"}));
     EXPECT_TRUE(listFolder(dir.file("c.mp3")).empty());
 }
-
-// A refused cell stops the apply at its row: the rows before it are written,
-// the later rows and the name pass are not.
-TEST(ApplyEdits, ARefusedCellStopsTheApplyAtItsRow)
-{
-    TempDir dir;
-    for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
-        writeFile(dir.file(name), toneMp3());
-    Folder folder(dir.path(), morvik::TTagView::ID3v1);
-    const std::string cBefore = readFile(dir.file("c.mp3"));
-    folder.set(1, 1, "first");
-    folder.set(6, 2, "Track 2");
-    folder.set(1, 3, "third");
-    folder.set(0, 1, "renamed.mp3");
-    const morvik::TApplyOutcome outcome = folder.apply();
-    ASSERT_TRUE(outcome.stopped);
-    EXPECT_TRUE(outcome.stopped->contains(QString::fromStdString(dir.file("b.mp3")))) << outcome.stopped->toStdString();
-    EXPECT_EQ(folder.rowsDone, 1);
-    EXPECT_EQ(folder.files.Items[0].Texts[tcTitle].bytes, "first");
-    EXPECT_EQ(readFile(dir.file("c.mp3")), cBefore);
-    EXPECT_EQ(listFolder(dir.path()), (Names{"a.mp3", "b.mp3", "c.mp3"}));
-}
-
-} // namespace
-
-namespace {
 
 struct FileState {
     std::string bytes;

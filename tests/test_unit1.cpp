@@ -22,6 +22,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QLabel>
 #include <QFileSystemModel>
 #include <QTreeView>
 #include <QLineEdit>
@@ -933,6 +934,7 @@ TEST_F(Unit1Test, TheStatusCountsFilesThatCouldNotBeWrittenOrRenamed)
     f.sg->SetCells(1, 3, QStringLiteral("can"));
     f.ToolButton2Click();
     EXPECT_EQ(f.PanelText(2), QStringLiteral("書込終了（書込失敗 1 件・名前変更失敗 1 件）"));
+    EXPECT_EQ(f.sbPanels[2]->toolTip(), f.PanelText(2)) << "the panel is too narrow for the whole text";
     EXPECT_EQ(readFile(music.file("b.mp3")), bBefore);
     EXPECT_EQ(readTag(music.file("c.mp3"), TTagView::ID3v1).title, "can");
     EXPECT_EQ(f.pb->value(), 0);
