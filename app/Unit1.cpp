@@ -4,10 +4,12 @@
 #include "app/Unit4.h"
 #include "app/Unit5.h"
 #include "app/applyedits.h"
+#include "app/applymessages.h"
 #include "app/gridarrange.h"
 #include "app/gridcells.h"
 #include "app/gridsort.h"
 #include "app/specialedit.h"
+#include "app/windowplace.h"
 #include "compo/mp3plyr.h"
 #include "compo/notifyqueue.h"
 #include "platform/foldertree.h"
@@ -16,6 +18,7 @@
 #include "platform/waveout.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -41,6 +44,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
 #include <QUrl>
@@ -51,6 +55,8 @@
 namespace {
 
 const char* const kSection = "women";
+// How long the window must keep its place before it is written down.
+constexpr int kPlaceSettleMs = 500;
 constexpr int kColumns = 8;
 
 // Ideographic space after "エディター".
@@ -417,10 +423,15 @@ int TForm1::PanelWidth(int panel) const
     return panel >= 0 && panel < static_cast<int>(sbPanels.size()) ? sbPanels[static_cast<std::size_t>(panel)]->width() : 0;
 }
 
+// A panel is a fifth of the bar: its tip shows a text it cuts off (the
+// apply's counts, a long title) whole.
 void TForm1::setPanelText(int panel, const QString& text)
 {
-    if (panel >= 0 && panel < static_cast<int>(sbPanels.size()))
-        sbPanels[static_cast<std::size_t>(panel)]->setText(text);
+    if (panel < 0 || panel >= static_cast<int>(sbPanels.size()))
+        return;
+    QLabel* label = sbPanels[static_cast<std::size_t>(panel)];
+    label->setText(text);
+    label->setToolTip(text);
 }
 
 // The height a line of text takes in the window's font (the same for every
@@ -460,6 +471,7 @@ void TForm1::FormCreate(const QString& appFolder)
     Files = TFileListL{};
 
     IniFile = std::make_unique<morvik::TProfileFile>(morvik::settingsFilePath(utf8Bytes(appFolder)));
+    restorePlace();
 
     QString folder = utf8Text(readSetting("defdir", utf8Bytes(appFolder)));
     if (!QFileInfo(folder).isDir())
@@ -476,11 +488,94 @@ void TForm1::FormCreate(const QString& appFolder)
     fl.SetDirectory(utf8Bytes(dl->Directory()));
     sg->SetCurrentCell(0, 1);
     sg->setFocus();
+    m_placeKept = currentPlace();
+}
+
+// ---- where the window was left ----------------------------------------------
+
+// The place kept in "tag.ini", moved onto a screen there is now; the
+// design size, centred, when none is kept.
+void TForm1::restorePlace()
+{
+    m_placeTimer = new QTimer(this);
+    m_placeTimer->setSingleShot(true);
+    m_placeTimer->setInterval(kPlaceSettleMs);
+    connect(m_placeTimer, &QTimer::timeout, this, &TForm1::placeSettled);
+
+    const std::optional<morvik::TWindowPlace> place = morvik::readWindowPlace(*IniFile, kSection);
+    if (!place)
+        return;
+    const QRect kept(place->frame.left, place->frame.top, place->frame.width, place->frame.height);
+    const QScreen* screen = QGuiApplication::screenAt(kept.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    morvik::TScreenArea area;
+    if (screen) {
+        const QRect available = screen->availableGeometry();
+        area = {available.x(), available.y(), available.width(), available.height()};
+    }
+    const morvik::TScreenArea frame = morvik::fitOnScreen(place->frame, area);
+    setGeometry(frame.left, frame.top, frame.width, frame.height);
+    Splitter1->setSizes({place->panel, std::max(0, frame.width - place->panel - Splitter1->handleWidth())});
+    if (place->maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+morvik::TWindowPlace TForm1::currentPlace() const
+{
+    const QRect frame = isMaximized() || isFullScreen() ? normalGeometry() : geometry();
+    return {{frame.x(), frame.y(), frame.width(), frame.height()}, isMaximized(), Splitter1->sizes().value(0)};
+}
+
+// Every move, resize, state change and splitter move starts the wait again,
+// so a drag writes "tag.ini" once, when it is over.
+void TForm1::placeChanged()
+{
+    if (m_placeTimer)
+        m_placeTimer->start();
+}
+
+void TForm1::placeSettled()
+{
+    const morvik::TWindowPlace place = currentPlace();
+    if (place != m_placeKept && morvik::writeWindowPlace(*IniFile, kSection, place))
+        m_placeKept = place;
+}
+
+void TForm1::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    placeChanged();
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        placeChanged();
+}
+
+// Closing with pending edits asks first, as a folder change does.
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    if (IniFile && IniFile->ReadBool(kSection, "movemsg", false) && Edited &&
+        !askYesNo(QStringLiteral("編集内容を破棄しますか？"))) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+// A range of 0 to 0 shows the bar busy; an empty folder leaves it at rest.
+void TForm1::setProgressMaximum(int maximum)
+{
+    pb->setMaximum(std::max(maximum, 1));
 }
 
 void TForm1::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
+    placeChanged();
     // A failure while laying out must never stop the window from resizing.
     try {
         FormResize();
@@ -508,6 +603,7 @@ void TForm1::FormResize()
 
 void TForm1::Splitter1Moved()
 {
+    placeChanged();
     const int width = sg->width();
     sg->SetDefaultColWidth(width / 8);
     sg->SetColWidths(7, width - (sg->DefaultColWidth() * 7 + 27));
@@ -923,7 +1019,7 @@ void TForm1::LoadFolder()
     const int count = static_cast<int>(names.size());
     Files.Items.assign(names.size(), TFileList{});
     Files.Count = 0;
-    pb->setMaximum(count);
+    setProgressMaximum(count);
     pb->setValue(0);
     QCoreApplication::processEvents();
     if (generation != m_loadGeneration)
@@ -971,54 +1067,31 @@ void TForm1::ToolButton2Click()
     guarded([this] { applyEdits(); });
 }
 
+// A row that could not be written or renamed is counted in the status; a
+// refusal or a writer error stops the apply with the error box, the bar and
+// the status back at rest.
 void TForm1::applyEdits()
 {
-    pb->setMaximum(Files.Count * 100);
+    setProgressMaximum(Files.Count * 100);
     pb->setValue(0);
     setPanelText(2, QStringLiteral("編集内容書込中"));
-    if (!writeChangedTags())
-        return;
-    renameChangedFiles();
+    if (!TagIO)
+        TagIO = std::make_unique<morvik::TMP3id>();
+    morvik::GridCells cells(*sg);
+    const morvik::TApplyOutcome outcome =
+        morvik::applyEdits(Files, cells, *TagIO, shownView(), KeepDate, fl, [this] {
+            pb->setValue(pb->value() + 100);
+            QCoreApplication::processEvents();
+        });
     pb->setValue(0);
+    if (outcome.stopped) {
+        setPanelText(2, QString());
+        showError(*outcome.stopped);
+        return;
+    }
     Edited = false;
     clearHistory();
-    setPanelText(2, QStringLiteral("書込終了"));
-}
-
-// Writes the tag of every row whose tag cells differ from its record. False
-// when the apply has to stop (a cell Shift-JIS cannot hold, a writer error);
-// the box has then been shown.
-bool TForm1::writeChangedTags()
-{
-    for (std::int32_t i = 0; i < Files.Count; ++i) {
-        TFileList& record = Files.Items[static_cast<std::size_t>(i)];
-        TRowTexts cells;
-        for (int field = 0; field < tcCount; ++field)
-            cells[static_cast<std::size_t>(field)] = sg->Cells(field + 1, i + 1);
-        if (morvik::rowChanged(record, cells)) {
-            const morvik::TRowEncoding encoded = morvik::encodeRow(record, cells);
-            if (!encoded.ok) {
-                showError(encoded.error);
-                return false;
-            }
-            if (!TagIO)
-                TagIO = std::make_unique<morvik::TMP3id>();
-            if (const auto error = morvik::writeRow(*TagIO, shownView(), KeepDate, record, cells, encoded.bytes)) {
-                showError(*error);
-                return false;
-            }
-        }
-        pb->setValue(pb->value() + 100);
-        QCoreApplication::processEvents();
-    }
-    return true;
-}
-
-// A refused rename keeps the old path for the next apply.
-void TForm1::renameChangedFiles()
-{
-    for (std::int32_t i = 0; i < Files.Count; ++i)
-        morvik::renameToCell(Files.Items[static_cast<std::size_t>(i)], sg->Cells(0, i + 1), fl);
+    setPanelText(2, morvik::applyStatusText(outcome.writeFailures, outcome.renameFailures));
 }
 
 // ---- playback --------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include "app/cellcommands.h"
 #include "app/filerecords.h"
 #include "app/playback.h"
+#include "app/windowplace.h"
 #include "ctrlgrid/CtrlGrid.h"
 #include "id3/mp3id.h"
 #include "platform/filelist.h"
@@ -29,6 +30,7 @@ class QProgressBar;
 class QSplitter;
 class QStatusBar;
 class QToolBar;
+class QTimer;
 class QTreeView;
 class TForm4;
 class TForm5;
@@ -185,6 +187,10 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    // With "movemsg" on and edits pending, asks before the window closes.
+    void closeEvent(QCloseEvent* event) override;
     // Mouse moves and double clicks over the grid's title row and cells.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -199,8 +205,11 @@ private:
     void readFileIntoRow(const std::string& name);
     void switchView(bool toV1);
     void applyEdits();
-    bool writeChangedTags();
-    void renameChangedFiles();
+    void setProgressMaximum(int maximum);
+    void restorePlace();
+    morvik::TWindowPlace currentPlace() const;
+    void placeChanged();
+    void placeSettled();
     bool askYesNo(const QString& text);
     void showError(const QString& text);
     template <class F> void guarded(F&& body);
@@ -230,6 +239,9 @@ private:
     std::unique_ptr<morvik::QtNotifyQueue> m_playerWindow;
     std::unique_ptr<morvik::NotifyQueue> m_playerQueue;
     QString m_appFolder;
+    // Where the window is written down as being in "tag.ini" (or opened).
+    QTimer* m_placeTimer = nullptr;
+    morvik::TWindowPlace m_placeKept;
 
 public:
     // The dialogs, created once and kept: by the program entry, or by the

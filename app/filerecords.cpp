@@ -2,6 +2,9 @@
 
 #include "platform/textcodec.h"
 
+#include <QStringList>
+#include <optional>
+
 namespace morvik {
 
 QString utf8Text(const std::string& utf8)
@@ -15,7 +18,25 @@ std::string utf8Bytes(const QString& text)
     return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
 }
 
-QString shownFileName(const std::string& nameBytes) { return utf8Text(nameBytes); }
+QString shownFileName(const std::string& nameBytes)
+{
+    const std::optional<std::string> text = fileNameToUtf8(nameBytes);
+    return utf8Text(text ? *text : nameBytes);
+}
+
+QString shownPath(const std::string& pathBytes)
+{
+    QStringList names;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t slash = pathBytes.find('/', start);
+        names << shownFileName(pathBytes.substr(start, slash - start));
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    return names.join(QLatin1Char('/'));
+}
 
 // Bytes that are not CP932 show as U+FFFD and the 0x00 padding of a field
 // (a short year keeps it) is not shown; the record keeps the bytes, so such

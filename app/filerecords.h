@@ -53,9 +53,12 @@ namespace morvik {
 QString utf8Text(const std::string& utf8);
 std::string utf8Bytes(const QString& text);
 
-// The text a file name shows as in the grid (names are the file system's
-// bytes, taken as UTF-8).
+// The text a file name shows as in the grid. Names are the file system's
+// bytes: UTF-8, or CP932 on files copied from old Windows volumes; bytes
+// that are neither show with U+FFFD.
 QString shownFileName(const std::string& nameBytes);
+// A path shown the same way, one name at a time.
+QString shownPath(const std::string& pathBytes);
 
 // A field with the text shown for it: encoding 0 as CP932, the ID3v2
 // encodings 1 to 3 as UTF-16 and UTF-8.

@@ -5,10 +5,14 @@
 // header whose next header confirms it) must be unchanged. The ID3v2 write
 // keeps every field as read (any encoding) but the title, which becomes a
 // UTF-16 text made of the input's first bytes; the fields must read back as
-// written.
+// written. Texts just read are never refused, and an ID3v1 write leaves one
+// record the next read finds (files shorter than 200 bytes included). The
+// input is also taken as a file name, which shows as UTF-8 text or not at
+// all.
 #include "id3/framesync.h"
 #include "id3/id3v2write.h"
 #include "id3/mp3id.h"
+#include "platform/textcodec.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -90,12 +94,19 @@ bool endsWith(const std::string& s, const std::string& tail)
 
 std::string g_title; // a UTF-16 title made of the input's first bytes
 
+std::int64_t sizeOf(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    return in ? static_cast<std::int64_t>(in.tellg()) : -1;
+}
+
 void readThenWrite(const std::string& path, TTagView view)
 {
     TMP3id reader(view, false);
     reader.Open(path, 0);
     const bool hasTag = reader.ReadTag();
     reader.Close();
+    const std::int64_t sizeBefore = sizeOf(path);
 
     TMP3id writer(view, true);
     writer.Open(path, 2);
@@ -109,12 +120,21 @@ void readThenWrite(const std::string& path, TTagView view)
             writer.WriteTag(hasTag, reader.Title(), reader.Artist(), reader.Album(), reader.Year(),
                             reader.Comment(), reader.Track(), reader.Genre(), reader.TagPosition());
         }
-    } catch (const TTagWriteError&) {
-        // Refused input (a track that is not 0-255, no audio behind a broken
-        // size) is an expected answer.
+    } catch (const TTagWriteError& e) {
+        // Refused input (no audio behind a broken size) is an expected
+        // answer, but never a track text that was just read.
+        if (e.fault() == morvik::TWriteFault::BadTrack)
+            std::abort();
         written = false;
     }
     writer.Close();
+    if (view == TTagView::ID3v1 && written) {
+        TMP3id again(view, false);
+        again.Open(path, 0);
+        if (!again.ReadTag() || sizeOf(path) != sizeBefore + (hasTag ? 0 : 128))
+            std::abort();
+        again.Close();
+    }
     if (view != TTagView::ID3v2 || !written)
         return;
     TMP3id again(view, false);
@@ -150,6 +170,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string link = folder + "link.mp3";
     const std::string second = folder + "b.mp3";
     g_title = "\xFF\xFE" + std::string(reinterpret_cast<const char*>(data), std::min<std::size_t>(size, 6));
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    if (const auto name = morvik::fileNameToUtf8(bytes)) {
+        if (!morvik::isUtf8(*name) || (morvik::isUtf8(bytes) && *name != bytes))
+            std::abort();
+    }
 
     if (writeWhole(path, data, size)) {
         writeAndCheck(path, path);

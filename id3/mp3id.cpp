@@ -38,6 +38,33 @@ int genreNumber(const std::string& genre, int whenUnknown)
     return index < 0 ? whenUnknown : index;
 }
 
+// The English text of a fault, for the command line and logs.
+std::string faultText(TWriteFault fault, const std::string& subject)
+{
+    switch (fault) {
+    case TWriteFault::BadTrack: return "track \"" + subject + "\" is not a track number that can be written";
+    case TWriteFault::NotShiftJis: return "an ID3v1 tag holds Shift-JIS texts only";
+    case TWriteFault::TagMoved: return "no ID3v1 tag at the position read before";
+    case TWriteFault::ReadFile: return "cannot read the file";
+    case TWriteFault::AppendId3v1: return "cannot append the ID3v1 tag";
+    case TWriteFault::WriteId3v1: return "cannot write the ID3v1 tag";
+    case TWriteFault::BadId3v2Size:
+        return "the ID3v2 tag's size is wrong and no audio follows it; the file is left as it was";
+    case TWriteFault::WriteId3v2: return "cannot write the ID3v2 tag";
+    case TWriteFault::TagTooLarge: return "the tag is too large";
+    case TWriteFault::WriteNewFile: return "cannot write the new file";
+    case TWriteFault::FileMissing: return "cannot find the file";
+    case TWriteFault::FileReplaced: return "the file was replaced while it was being written";
+    case TWriteFault::TempFile: return "cannot create a temporary file";
+    case TWriteFault::ReplaceFile: return "cannot replace the file";
+    case TWriteFault::MakeFolder: return "cannot create the folder " + subject;
+    case TWriteFault::WriteFile: return "cannot write the file";
+    case TWriteFault::CopyPending: return "cannot write the file; the next write of it finishes the copy";
+    case TWriteFault::FinishInterrupted: return "cannot finish the interrupted write of this file";
+    }
+    return "cannot write the tag";
+}
+
 std::string describe(const std::string& text)
 {
     std::string out;
@@ -220,19 +247,34 @@ id3::TTagFields plainFields(const std::string& title, const std::string& artist,
 
 namespace id3 {
 
-bool parseTrack(std::string_view text, int* value)
+bool parseTrack(std::string_view text, TTagView view, std::uint32_t* number)
 {
-    *value = 0;
+    *number = 0;
     if (text.empty())
         return true;
-    if (text.size() > 3)
+    const auto digits = [](std::string_view part) {
+        return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const std::size_t slash = text.find('/');
+    const std::string_view track = text.substr(0, slash);
+    if (!digits(track) || (slash != std::string_view::npos && !digits(text.substr(slash + 1))))
         return false;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        *value = *value * 10 + (c - '0');
-    }
-    return *value <= 255;
+    std::uint64_t value = 0;
+    for (char c : track)
+        value = std::min<std::uint64_t>(value * 10 + static_cast<std::uint64_t>(c - '0'), UINT32_MAX);
+    *number = static_cast<std::uint32_t>(value);
+    return view != TTagView::ID3v1 || value <= 255;
+}
+
+TTagFields asWrittenToId3v1(const TTagFields& f)
+{
+    std::uint32_t track = 0;
+    parseTrack(f[tfTrack].bytes, TTagView::ID3v1, &track);
+    return plainFields(cutShiftJis(f[tfTitle].bytes, 30), cutShiftJis(f[tfArtist].bytes, 30),
+                       cutShiftJis(f[tfAlbum].bytes, 30), cutShiftJis(f[tfYear].bytes, 4),
+                       cutShiftJis(f[tfComment].bytes, 28),
+                       f[tfTrack].bytes.empty() ? std::string() : std::to_string(track),
+                       std::string(GenreTable()[static_cast<std::size_t>(genreNumber(f[tfGenre].bytes, 0))]));
 }
 
 std::string cutShiftJis(std::string_view text, std::size_t width)
@@ -331,17 +373,20 @@ int findId3v1Record(const unsigned char* tail)
 bool TMP3id::readId3v1()
 {
     const std::int64_t size = IsOpen() ? m_file->size() : -1;
-    const std::int64_t start = size - static_cast<std::int64_t>(kV1SearchBytes);
-    m_tagPosition = start;
+    m_tagPosition = size - static_cast<std::int64_t>(kV1SearchBytes);
+    // A file shorter than the bytes searched can still be a record alone
+    // (one appended to an empty file): its last 128 bytes are read instead.
+    // Without this, every write would append another record to it.
+    const bool shortFile = size >= static_cast<std::int64_t>(kV1RecordBytes) &&
+                           size < static_cast<std::int64_t>(kV1SearchBytes);
+    const std::size_t want = shortFile ? kV1RecordBytes : kV1SearchBytes;
+    const std::int64_t start = size - static_cast<std::int64_t>(want);
 
     unsigned char buffer[kV1Buffer] = {};
     std::size_t got = 0;
-    if (size < 0 || start < 0 || !m_file->readAt(start, buffer, kV1SearchBytes, &got) ||
-        got != kV1SearchBytes) {
-        m_fields[id3::tfTrack] = {0, std::string(1, '\0')};
-        return false;
-    }
-    const int p = findId3v1Record(buffer);
+    int p = -1;
+    if (size >= 0 && start >= 0 && m_file->readAt(start, buffer, want, &got) && got == want)
+        p = shortFile ? (std::memcmp(buffer, "TAG", 3) == 0 ? 0 : -1) : findId3v1Record(buffer);
     if (p < 0) {
         m_fields[id3::tfTrack] = {0, std::string(1, '\0')};
         return false;
@@ -413,9 +458,16 @@ id3::TTagField TMP3id::Field(id3::TTagFieldIndex index) const
     }
 }
 
-void TMP3id::fail(const std::string& what, int err) const
+TTagWriteError::TTagWriteError(std::string fileName, TWriteFault fault, std::string subject, int systemError)
+    : std::runtime_error(fileName + ": " + faultText(fault, subject) +
+                         (systemError ? ": " + systemErrorText(systemError) : "")),
+      m_fileName(std::move(fileName)), m_fault(fault), m_subject(std::move(subject)), m_systemError(systemError)
 {
-    throw TTagWriteError(m_fileName + ": " + what + (err ? ": " + systemErrorText(err) : ""));
+}
+
+void TMP3id::fail(TWriteFault fault, int err, const std::string& subject) const
+{
+    throw TTagWriteError(m_fileName, fault, subject, err);
 }
 
 void TMP3id::WriteTag(bool hasTag, const std::string& title, const std::string& artist,
@@ -425,18 +477,27 @@ void TMP3id::WriteTag(bool hasTag, const std::string& title, const std::string& 
     WriteTag(hasTag, plainFields(title, artist, album, year, comment, track, genre), tagPosition);
 }
 
+// Refuses a track text parseTrack does not take for the view, unless it is
+// the text `kept` the tag already holds.
+void TMP3id::checkTrack(const id3::TTagField& track, const id3::TTagField* kept) const
+{
+    const auto sameText = [&] {
+        return kept && kept->encoding == track.encoding && id3::firstString(*kept) == id3::firstString(track);
+    };
+    const auto text = id3::asciiText(id3::TTagField{track.encoding, id3::firstString(track)});
+    std::uint32_t number = 0;
+    if (!(text && id3::parseTrack(*text, m_view, &number)) && !sameText())
+        fail(TWriteFault::BadTrack, 0, describe(track.bytes));
+}
+
 void TMP3id::WriteTag(bool hasTag, const id3::TTagFields& fields, std::int64_t tagPosition)
 {
     m_dropped.clear();
-    const id3::TTagField& track = fields[id3::tfTrack];
-    const auto trackText = id3::asciiText(id3::TTagField{track.encoding, id3::firstString(track)});
-    int trackNumber = 0;
-    if (!trackText || !id3::parseTrack(*trackText, &trackNumber))
-        fail("track \"" + describe(track.bytes) + "\" is not a number from 0 to 255", 0);
     if (m_view == TTagView::ID3v1) {
         for (const id3::TTagField& field : fields)
             if (field.encoding != 0)
-                fail("an ID3v1 tag holds Shift-JIS texts only", 0);
+                fail(TWriteFault::NotShiftJis, 0);
+        checkTrack(fields[id3::tfTrack], nullptr);
     }
     // A file that could not be opened is not written.
     if (!IsOpen())
@@ -449,7 +510,7 @@ void TMP3id::WriteTag(bool hasTag, const id3::TTagFields& fields, std::int64_t t
         // has "TAG" there (it changed since it was read), writing would
         // overwrite audio.
         if (hasTag && !(positioned && tagBytesBefore(tagPosition)))
-            fail("no ID3v1 tag at the position read before", 0);
+            fail(TWriteFault::TagMoved, 0);
         m_file->seek(tagPosition);
         writeId3v1(hasTag, f);
     }
@@ -477,7 +538,7 @@ void TMP3id::finishInterrupted()
         return;
     const int result = finishUnfinished(*m_file, *real);
     if (result < 0)
-        fail("cannot finish the interrupted write of this file", -result);
+        fail(TWriteFault::FinishInterrupted, -result);
     m_finishedInterrupted = result == 1;
 }
 
@@ -489,11 +550,10 @@ bool TMP3id::tagBytesBefore(std::int64_t position)
            std::memcmp(magic, "TAG", 3) == 0;
 }
 
-void TMP3id::writeId3v1(bool hasTag, const id3::TTagFields& f)
+void TMP3id::writeId3v1(bool hasTag, const id3::TTagFields& fields)
 {
-    using id3::cutShiftJis;
-    const auto padded = [](const std::string& text, std::size_t width, char pad) {
-        std::string s = cutShiftJis(text, width);
+    const id3::TTagFields f = id3::asWrittenToId3v1(fields);
+    const auto padded = [](std::string s, std::size_t width, char pad) {
         s.resize(width, pad);
         return s;
     };
@@ -502,7 +562,7 @@ void TMP3id::writeId3v1(bool hasTag, const id3::TTagFields& f)
     const std::int64_t at = hasTag ? m_file->position() : oldSize;
     if (!hasTag) {
         if (oldSize < 0 || !m_file->seekToEnd())
-            fail("cannot append the ID3v1 tag", m_file->lastError());
+            fail(TWriteFault::AppendId3v1, m_file->lastError());
         record = "TAG";
     }
     record += padded(f[id3::tfTitle].bytes, 30, '\0');
@@ -510,8 +570,8 @@ void TMP3id::writeId3v1(bool hasTag, const id3::TTagFields& f)
     record += padded(f[id3::tfAlbum].bytes, 30, '\0');
     record += padded(f[id3::tfYear].bytes, 4, '\0');
     record += padded(f[id3::tfComment].bytes, 28, ' ');
-    int trackNumber = 0;
-    id3::parseTrack(f[id3::tfTrack].bytes, &trackNumber);
+    std::uint32_t trackNumber = 0;
+    id3::parseTrack(f[id3::tfTrack].bytes, TTagView::ID3v1, &trackNumber);
     if (f[id3::tfTrack].bytes.empty()) {
         record += "  ";
     } else {
@@ -525,7 +585,7 @@ void TMP3id::writeId3v1(bool hasTag, const id3::TTagFields& f)
     std::string previous(record.size(), '\0');
     std::size_t got = 0;
     if (hasTag && (at < 0 || !m_file->readAt(at, previous.data(), previous.size(), &got)))
-        fail("cannot read the ID3v1 tag", m_file->lastError());
+        fail(TWriteFault::ReadFile, m_file->lastError());
     previous.resize(got);
     if (!m_file->seek(at) || !m_file->write(record.data(), record.size())) {
         const int err = m_file->lastError();
@@ -533,7 +593,7 @@ void TMP3id::writeId3v1(bool hasTag, const id3::TTagFields& f)
             m_file->writeAt(at, previous.data(), previous.size());
         else
             m_file->truncate(oldSize);
-        fail(hasTag ? "cannot write the ID3v1 tag" : "cannot append the ID3v1 tag", err);
+        fail(hasTag ? TWriteFault::WriteId3v1 : TWriteFault::AppendId3v1, err);
     }
 }
 
@@ -567,19 +627,20 @@ void TMP3id::writeId3v2(const id3::TTagFields& f)
     m_file->readAt(0, head, sizeof head, &got);
     const std::int64_t fileSize = m_file->size();
     if (fileSize < 0)
-        fail("cannot read the file", m_file->lastError());
+        fail(TWriteFault::ReadFile, m_file->lastError());
+    id3::FileByteSource source(*m_file);
+    const auto old = id3::Id3v2Tag::read(source, fileSize);
+    std::array<int, id3::tfCount> taken{};
+    const id3::TTagFields oldFields = old ? old->fields(&taken) : id3::TTagFields{};
+    checkTrack(f[id3::tfTrack], old && taken[id3::tfTrack] >= 0 ? &oldFields[id3::tfTrack] : nullptr);
     const std::int64_t oldTagEnd = oldTagEndForRewrite(head, got, fileSize);
     if (oldTagEnd < 0)
-        fail("the ID3v2 tag's size is wrong and no audio follows it; the file is left as it was", 0);
+        fail(TWriteFault::BadId3v2Size, 0);
 
     // The eight frames first, then every other frame of the old tag.
     std::string tag = std::string("ID3\x03\x00\x00", 6) + std::string(4, '\0') + id3::buildFrames(f);
-    id3::FileByteSource source(*m_file);
-    if (const auto old = id3::Id3v2Tag::read(source, fileSize)) {
-        std::array<int, id3::tfCount> taken{};
-        old->fields(&taken);
+    if (old)
         tag += id3::keptFrames(*old, taken, oldTagEnd, &m_dropped);
-    }
     const std::int64_t frames = static_cast<std::int64_t>(tag.size()) - 10;
     const bool cleanVersion3 = got == 10 && std::memcmp(head, "ID3", 3) == 0 && head[3] == 3 && head[5] == 0 &&
                                bytes::isSyncSafe(head + 6) && oldTagEnd == bytes::syncSafe28(head + 6) + 10;
@@ -589,17 +650,17 @@ void TMP3id::writeId3v2(const id3::TTagFields& f)
         // and the audio stay where they are.
         tag.resize(static_cast<std::size_t>(oldTagEnd), '\0');
         if (!m_file->writeAt(10, tag.data() + 10, tag.size() - 10))
-            fail("cannot write the ID3v2 tag", m_file->lastError());
+            fail(TWriteFault::WriteId3v2, m_file->lastError());
         if (m_keepDate && m_haveSavedTime)
             m_file->setModificationTime(m_savedTime);
         if (!m_file->close())
-            fail("cannot write the ID3v2 tag", m_file->lastError());
+            fail(TWriteFault::WriteId3v2, m_file->lastError());
         return;
     }
     tag.append(kRewritePadding, '\0');
     const std::uint64_t size = tag.size() - 10;
     if (size >= (1u << 28))
-        fail("the tag is too large", 0);
+        fail(TWriteFault::TagTooLarge, 0);
     bytes::putSyncSafe28(tag.data() + 6, static_cast<std::uint32_t>(size));
     rewriteWithTag(tag, oldTagEnd);
 }
@@ -607,11 +668,11 @@ void TMP3id::writeId3v2(const id3::TTagFields& f)
 void TMP3id::writeNewContent(PosixFile& out, const std::string& tag, std::int64_t oldTagEnd)
 {
     if (!out.write(tag.data(), tag.size()))
-        fail("cannot write the new file", out.lastError());
+        fail(TWriteFault::WriteNewFile, out.lastError());
     int readErr = 0;
     int writeErr = 0;
     if (!copyRange(*m_file, oldTagEnd, out, &readErr, &writeErr))
-        fail(readErr ? "cannot read the file" : "cannot write the new file", readErr ? readErr : writeErr);
+        fail(readErr ? TWriteFault::ReadFile : TWriteFault::WriteNewFile, readErr ? readErr : writeErr);
 }
 
 // Rewrites the file as the new tag followed by its audio from `oldTagEnd` on,
@@ -622,10 +683,10 @@ void TMP3id::rewriteWithTag(const std::string& tag, std::int64_t oldTagEnd)
     int err = 0;
     const auto real = resolvedPath(m_fileName, &err);
     if (!real)
-        fail("cannot find the file", err);
+        fail(TWriteFault::FileMissing, err);
     const auto id = m_file->id();
     if (!id || fileIdOf(*real) != id)
-        fail("the file was replaced while it was being written", 0);
+        fail(TWriteFault::FileReplaced, 0);
     if (m_file->linkCount() == 1 && rewriteByRename(*real, tag, oldTagEnd))
         return;
     rewriteInPlace(*real, tag, oldTagEnd);
@@ -642,7 +703,7 @@ bool TMP3id::rewriteByRename(const std::string& realPath, const std::string& tag
     if (!temp.valid()) {
         if (temp.error() == EACCES || temp.error() == EPERM)
             return false;
-        fail("cannot create a temporary file", temp.error());
+        fail(TWriteFault::TempFile, temp.error());
     }
     PosixFile& out = temp.file();
     if (m_file->copyOwnerTo(out) != 0 || m_file->copyExtendedAttributesTo(out) != 0)
@@ -653,7 +714,7 @@ bool TMP3id::rewriteByRename(const std::string& realPath, const std::string& tag
     if (m_keepDate && m_haveSavedTime)
         out.setModificationTime(m_savedTime);
     if (!temp.commitTo(realPath))
-        fail("cannot replace the file", temp.error());
+        fail(TWriteFault::ReplaceFile, temp.error());
     m_file->close();
     return true;
 }
@@ -666,21 +727,21 @@ void TMP3id::rewriteInPlace(const std::string& realPath, const std::string& tag,
 {
     const auto id = m_file->id();
     if (!id)
-        fail("cannot read the file", m_file->lastError());
+        fail(TWriteFault::ReadFile, m_file->lastError());
     const bool beside = folderIsWritable(folderOf(realPath));
     const std::string journalPath = unfinishedName(realPath, *id, beside);
     if (!beside) {
         const std::string folder = folderOf(journalPath);
         if (const int folderErr = makeFolders(folder.substr(0, folder.size() - 1)))
-            fail("cannot create the folder " + folder, folderErr);
+            fail(TWriteFault::MakeFolder, folderErr, folder);
     }
     {
         TempFileBeside temp(journalPath);
         if (!temp.valid())
-            fail("cannot create a temporary file", temp.error());
+            fail(TWriteFault::TempFile, temp.error());
         writeNewContent(temp.file(), tag, oldTagEnd);
         if (!temp.commitTo(journalPath))
-            fail("cannot write the new file", temp.error());
+            fail(TWriteFault::WriteNewFile, temp.error());
     }
     PosixFile journal = PosixFile::openRegular(journalPath, PosixFile::Mode::ReadOnly);
     int readErr = 0;
@@ -692,10 +753,10 @@ void TMP3id::rewriteInPlace(const std::string& realPath, const std::string& tag,
             // Nothing was written yet (the room could not be reserved).
             journal.close();
             removeFile(journalPath);
-            fail("cannot write the file", copyErr);
+            fail(TWriteFault::WriteFile, copyErr);
         }
         // The complete content stays, and the next write finishes the copy.
-        fail("cannot write the file; the next write of it finishes the copy", copyErr);
+        fail(TWriteFault::CopyPending, copyErr);
     }
     journal.close();
     removeFile(journalPath);
@@ -703,7 +764,7 @@ void TMP3id::rewriteInPlace(const std::string& realPath, const std::string& tag,
     if (m_keepDate && m_haveSavedTime)
         m_file->setModificationTime(m_savedTime);
     if (!m_file->close())
-        fail("cannot write the file", m_file->lastError());
+        fail(TWriteFault::WriteFile, m_file->lastError());
 }
 
 } // namespace morvik

@@ -28,11 +28,46 @@ const std::array<std::string_view, 256>& GenreTable();
 // Index of the first GenreTable entry equal to `name` byte for byte, or -1.
 int GenreIndex(std::string_view name);
 
+// Why WriteTag refused or failed. The window words each in its own
+// language; what() gives an English text for the command line.
+enum class TWriteFault {
+    BadTrack,          // the track text cannot be written (subject: the text)
+    NotShiftJis,       // an ID3v1 field in another encoding than 0
+    TagMoved,          // the ID3v1 record is no longer where it was read
+    ReadFile,          // the file could not be read
+    AppendId3v1,       // the ID3v1 record could not be appended
+    WriteId3v1,        // the ID3v1 record could not be written
+    BadId3v2Size,      // the ID3v2 size is wrong and no audio follows
+    WriteId3v2,        // the ID3v2 tag could not be written in place
+    TagTooLarge,       // the new ID3v2 tag exceeds what its size field holds
+    WriteNewFile,      // the new content could not be written
+    FileMissing,       // the file's real path could not be found
+    FileReplaced,      // another file took the name during the write
+    TempFile,          // no temporary file could be made
+    ReplaceFile,       // the temporary file could not replace the file
+    MakeFolder,        // the folder for unfinished writes (subject) could not be made
+    WriteFile,         // the new content could not be copied over the file
+    CopyPending,       // as WriteFile, but the next write finishes the copy
+    FinishInterrupted, // an earlier interrupted write could not be finished
+};
+
 // Raised by WriteTag when it refuses its input or the file could not be
 // rewritten; the message names the file.
 class TTagWriteError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    TTagWriteError(std::string fileName, TWriteFault fault, std::string subject, int systemError);
+    const std::string& fileName() const { return m_fileName; }
+    TWriteFault fault() const { return m_fault; }
+    // The text the fault is about (a track text, a folder), or empty.
+    const std::string& subject() const { return m_subject; }
+    // errno of the system call that failed, or 0.
+    int systemError() const { return m_systemError; }
+
+private:
+    std::string m_fileName;
+    TWriteFault m_fault;
+    std::string m_subject;
+    int m_systemError;
 };
 
 class TMP3id {
@@ -77,9 +112,11 @@ public:
     const std::string& FileName() const { return m_fileName; }
 
     // Writes the tag of the view. Raises TTagWriteError (naming the file)
-    // for a track text that is not 0-255 before anything is written, for a
-    // file whose audio cannot be found, and for a write that failed; the file
-    // is then as it was.
+    // for a track text parseTrack refuses for the view before anything is
+    // written, for a file whose audio cannot be found, and for a write that
+    // failed; the file is then as it was. In the ID3v2 view a track text
+    // equal to the one the file's tag holds is written back whatever it is,
+    // so a tag from another program never stops a write of other fields.
     //
     // A rewrite keeps the file's identity: a symbolic link stays a link to
     // the rewritten target, and owner, group, mode, extended attributes and
@@ -111,7 +148,8 @@ private:
     bool readId3v1();
     bool readId3v2();
     bool tagBytesBefore(std::int64_t position);
-    void writeId3v1(bool hasTag, const id3::TTagFields& f);
+    void checkTrack(const id3::TTagField& track, const id3::TTagField* kept) const;
+    void writeId3v1(bool hasTag, const id3::TTagFields& fields);
     void writeId3v2(const id3::TTagFields& f);
     std::int64_t oldTagEndForRewrite(const unsigned char* head, std::size_t got, std::int64_t fileSize);
     void rewriteWithTag(const std::string& tag, std::int64_t oldTagEnd);
@@ -119,7 +157,7 @@ private:
     bool rewriteByRename(const std::string& realPath, const std::string& tag, std::int64_t oldTagEnd);
     void rewriteInPlace(const std::string& realPath, const std::string& tag, std::int64_t oldTagEnd);
     void finishInterrupted();
-    [[noreturn]] void fail(const std::string& what, int err) const;
+    [[noreturn]] void fail(TWriteFault fault, int err, const std::string& subject = {}) const;
 
     TTagView m_view;
     bool m_keepDate;
@@ -138,9 +176,17 @@ namespace id3 {
 // Cuts Shift-JIS bytes to at most `width` bytes without splitting a
 // double-byte character.
 std::string cutShiftJis(std::string_view text, std::size_t width);
-// Whether a track text can be written: empty or a decimal number from 0 to
-// 255 (`value` receives it, 0 when empty).
-bool parseTrack(std::string_view text, int* value);
+// Whether a track text can be written in `view`: empty, or decimal digits
+// optionally followed by "/" and decimal digits ("2/12", track 2 of 12, as
+// other programs write it). The ID3v1 record holds the number before the "/"
+// in one byte, so there it must be 0 to 255. `number` receives that number
+// (0 when empty, at most 2^32 - 1).
+bool parseTrack(std::string_view text, TTagView view, std::uint32_t* number);
+// The seven fields as an ID3v1 record holds them once written: texts cut
+// to their field's width, the track as the decimal number of its byte, the
+// genre as the GenreTable name its byte stands for. Fields must be in
+// encoding 0 and the track accepted by parseTrack.
+TTagFields asWrittenToId3v1(const TTagFields& fields);
 // The ID3v2.3 tag (header and eight frames, no padding, size field 0) that
 // WriteTag builds for these fields when the file has no other frames.
 std::string buildId3v2Tag(const std::string& title, const std::string& artist,

@@ -187,6 +187,25 @@ std::optional<std::string> cp932ToUtf8(std::string_view bytes)
     return out;
 }
 
+bool isUtf8(std::string_view bytes)
+{
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t start = i;
+        // U+FFFD stands for an invalid sequence unless the bytes spell it.
+        if (nextUtf8(bytes, i) == kReplacementCharacter && bytes.substr(start, 3) != kReplacement)
+            return false;
+    }
+    return true;
+}
+
+std::optional<std::string> fileNameToUtf8(std::string_view name)
+{
+    if (isUtf8(name))
+        return std::string(name);
+    return cp932ToUtf8(name);
+}
+
 std::string cp932ToDisplayText(std::string_view bytes)
 {
     static constexpr char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD

@@ -20,6 +20,15 @@ constexpr bool isCp932LeadByte(unsigned char byte)
 // CP932 bytes to UTF-8; nullopt when the bytes are not valid CP932.
 std::optional<std::string> cp932ToUtf8(std::string_view bytes);
 
+// Whether the bytes are valid UTF-8 (no overlong forms, surrogates or code
+// points beyond U+10FFFF).
+bool isUtf8(std::string_view bytes);
+
+// A file name's bytes as UTF-8 text: UTF-8 names as they are; names in
+// CP932 (copied from old Windows volumes) decoded; nothing for bytes that
+// are neither.
+std::optional<std::string> fileNameToUtf8(std::string_view name);
+
 // Tag bytes as the text shown for them, for any bytes at all: a character
 // that is not CP932 shows as U+FFFD (a lead byte takes the byte after it
 // along), and 0x00 bytes (the padding of fixed-width fields) are left out.

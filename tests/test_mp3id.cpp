@@ -184,7 +184,7 @@ TEST(Id3v1Read, PositionsAndFilesWithoutARecord)
     EXPECT_EQ(r.track, "");
 
     writeFile(path, std::string(150, 'x') + "TAG");
-    EXPECT_FALSE(readTag(path, TTagView::ID3v1).hasTag) << "shorter than 200 bytes";
+    EXPECT_FALSE(readTag(path, TTagView::ID3v1).hasTag) << "shorter than 200 bytes, no record at its end";
     EXPECT_FALSE(readTag(dir.file("missing.mp3"), TTagView::ID3v1).hasTag);
     EXPECT_FALSE(readTag(dir.file("missing.mp3"), TTagView::ID3v2).hasTag);
 }
@@ -239,6 +239,8 @@ TEST(Id3v1Write, UpdatesInPlaceGenresTracksAndCuts)
         {"double-byte char fits", "Pop", "1", kanji29, 13, 0, 1, kanji29},
         {"double-byte char not split", "Pop", "1", kanji30 + "zz", 13, 0, 1, std::string(29, 'a')},
         {"trail byte in lead range", "Pop", "1", trailLooksLikeLead, 13, 0, 1, trailLooksLikeLead.substr(0, 29)},
+        {"track n of m writes n", "Pop", "2/12", "t", 13, 0, 2, "t"},
+        {"leading zeros", "Pop", "007", "t", 13, 0, 7, "t"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -261,28 +263,155 @@ TEST(Id3v1Write, UpdatesInPlaceGenresTracksAndCuts)
     }
 }
 
+TEST(WriteTag, TrackTextsEachViewTakes)
+{
+    struct Case {
+        const char* track;
+        bool v1, v2;
+        std::uint32_t number;
+    };
+    const Case cases[] = {
+        {"", true, true, 0},         {"0", true, true, 0},         {"255", true, true, 255},
+        {"0255", true, true, 255},   {"256", false, true, 256},    {"1000", false, true, 1000},
+        {"2/12", true, true, 2},     {"255/300", true, true, 255}, {"300/12", false, true, 300},
+        {"99999999999", false, true, UINT32_MAX},
+        {"-1", false, false, 0},     {"x", false, false, 0},       {" 4", false, false, 0},
+        {"4 ", false, false, 0},     {"4/", false, false, 0},      {"/4", false, false, 0},
+        {"4/x", false, false, 0},    {"1/2/3", false, false, 0},   {"４", false, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.track);
+        std::uint32_t number = 12345;
+        EXPECT_EQ(morvik::id3::parseTrack(c.track, TTagView::ID3v1, &number), c.v1);
+        EXPECT_EQ(morvik::id3::parseTrack(c.track, TTagView::ID3v2, &number), c.v2);
+        if (c.v2) {
+            EXPECT_EQ(number, c.number);
+        }
+    }
+}
+
 TEST(WriteTag, RefusesABadTrackBeforeWritingInBothViews)
 {
     TempDir dir;
     const std::string path = dir.file("a.mp3");
-    for (TTagView view : {TTagView::ID3v1, TTagView::ID3v2}) {
-        for (const char* track : {"256", "-1", "4/12", "x", " 4", "1000"}) {
-            SCOPED_TRACE(track);
-            const std::string original = header(3, 0, 20) + std::string(20, '\0') + kAudio;
-            writeFile(path, original);
-            TMP3id tag(view, false);
-            tag.Open(path, 2);
-            try {
-                tag.WriteTag(false, "t", "a", "l", "y", "c", track, "Pop", 0);
-                ADD_FAILURE() << "accepted";
-            } catch (const TTagWriteError& e) {
-                EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
-                EXPECT_NE(std::string(e.what()).find(track), std::string::npos);
-            }
-            tag.Close();
-            EXPECT_EQ(readFile(path), original);
+    const std::pair<TTagView, const char*> refused[] = {
+        {TTagView::ID3v1, "256"}, {TTagView::ID3v1, "-1"}, {TTagView::ID3v1, "x"},   {TTagView::ID3v1, "300/12"},
+        {TTagView::ID3v2, "-1"},  {TTagView::ID3v2, "x"},  {TTagView::ID3v2, " 4"}, {TTagView::ID3v2, "4/"},
+    };
+    for (const auto& [view, track] : refused) {
+        SCOPED_TRACE(track);
+        const std::string original = header(3, 0, 20) + std::string(20, '\0') + kAudio;
+        writeFile(path, original);
+        TMP3id tag(view, false);
+        tag.Open(path, 2);
+        try {
+            tag.WriteTag(false, "t", "a", "l", "y", "c", track, "Pop", 0);
+            ADD_FAILURE() << "accepted";
+        } catch (const TTagWriteError& e) {
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
+            EXPECT_NE(std::string(e.what()).find(track), std::string::npos);
+            EXPECT_EQ(e.fault(), morvik::TWriteFault::BadTrack);
+            EXPECT_EQ(e.fileName(), path);
+            EXPECT_EQ(e.subject(), track);
+        }
+        tag.Close();
+        EXPECT_EQ(readFile(path), original);
+    }
+}
+
+// Whatever track text another program left in the ID3v2 tag is written back
+// with the other fields; only a new text must be a track number.
+TEST(WriteTag, Id3v2KeepsTheTrackTextItsTagHolds)
+{
+    TempDir dir;
+    const std::string path = dir.file("a.mp3");
+    const std::string utf16Track = std::string("\x01\xFF\xFE" "T\0r\0 \0" "5\0", 11);
+    for (const std::string& body : {std::string("\0Track 5", 8), utf16Track}) {
+        writeFile(path, v23Tag(frame("TRCK", body) + frame("TIT2", std::string("\0Old", 4)), 100) + kAudio);
+        TMP3id tag(TTagView::ID3v2, false);
+        tag.Open(path, 2);
+        const bool hasTag = tag.ReadTag();
+        morvik::id3::TTagFields fields = tag.Fields();
+        fields[morvik::id3::tfTitle] = {0, "New"};
+        tag.WriteTag(hasTag, fields, tag.TagPosition());
+        tag.Close();
+        EXPECT_NE(readFile(path).find(frame("TRCK", body)), std::string::npos);
+        EXPECT_EQ(readTag(path, TTagView::ID3v2).title, "New");
+
+        const std::string before = readFile(path);
+        TMP3id other(TTagView::ID3v2, false);
+        other.Open(path, 2);
+        fields[morvik::id3::tfTrack] = {0, "Track 6"};
+        EXPECT_THROW(other.WriteTag(true, fields, 0), TTagWriteError);
+        other.Close();
+        EXPECT_EQ(readFile(path), before);
+    }
+}
+
+// A file shorter than the 200 bytes searched (a record appended to an empty
+// file) reads its record from its last 128 bytes, so writes update it.
+TEST(Id3v1, ShortFilesReadTheRecordAtTheirEnd)
+{
+    TempDir dir;
+    const std::string path = dir.file("a.mp3");
+    struct Case {
+        const char* name;
+        std::string content;
+        bool hasTag;
+        std::int32_t position;
+    };
+    const Case cases[] = {
+        {"record alone", v1Record("Solo", 0x20, 0x20, 1), true, 3},
+        {"record after 71 bytes", std::string(71, 'x') + v1Record("Solo", 0x20, 0x20, 1), true, 74},
+        {"127 bytes", v1Record("Solo", 0x20, 0x20, 1).substr(0, 127), false, 127 - 200},
+        {"TAG not 128 bytes from the end", std::string(10, 'x') + v1Record("Solo", 0x20, 0x20, 1) + "zz", false,
+         140 - 200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(path, c.content);
+        const ReadResult r = readTag(path, TTagView::ID3v1);
+        EXPECT_EQ(r.hasTag, c.hasTag);
+        EXPECT_EQ(r.position, c.position);
+        if (c.hasTag) {
+            EXPECT_EQ(r.title, "Solo");
         }
     }
+
+    // An empty file written twice holds one record.
+    writeFile(path, "");
+    Texts t;
+    writeTag(path, TTagView::ID3v1, t);
+    EXPECT_EQ(readFile(path).size(), 128u);
+    t.title = "Second";
+    writeTag(path, TTagView::ID3v1, t);
+    EXPECT_EQ(readFile(path).size(), 128u);
+    EXPECT_EQ(readTag(path, TTagView::ID3v1).title, "Second");
+}
+
+TEST(Id3v1Write, FieldsAsTheRecordHoldsThem)
+{
+    using morvik::id3::TTagFields;
+    const std::string kanji30 = std::string(29, 'a') + "\x88\x9F";
+    const auto fields = [](std::string title, std::string year, std::string comment, std::string track,
+                           std::string genre) {
+        return TTagFields{{{0, title}, {0, "artist"}, {0, "album"}, {0, year}, {0, comment}, {0, track}, {0, genre}}};
+    };
+    struct Case {
+        const char* name;
+        TTagFields given, written;
+    };
+    const Case cases[] = {
+        {"short texts stay", fields("t", "1999", "c", "3", "Rock"), fields("t", "1999", "c", "3", "Rock")},
+        {"cut to the widths", fields(std::string(40, 'T'), "19999", std::string(29, 'c'), "", ""),
+         fields(std::string(30, 'T'), "1999", std::string(28, 'c'), "", "")},
+        {"never inside a double-byte character", fields(kanji30, "", "", "", ""),
+         fields(std::string(29, 'a'), "", "", "", "")},
+        {"track n of m and zeros", fields("t", "", "", "02/12", "Pop"), fields("t", "", "", "2", "Pop")},
+        {"genre not in the table", fields("t", "", "", "", "J-Rock"), fields("t", "", "", "", "Blues")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(morvik::id3::asWrittenToId3v1(c.given), c.written) << c.name;
 }
 
 TEST(Id3v1Write, RefusesARecordThatIsNoLongerWhereItWasRead)
@@ -599,7 +728,10 @@ TEST(CommandLine, ReadAndWriteEscapeBytesAndReportFailures)
     r = run(cli + " read --v2 " + shellQuote(path));
     EXPECT_EQ(r.output, pathOut + "\t0\t\t\t\t\t\t\t\t0\n");
     EXPECT_NE(run(cli + " write " + shellQuote(dir.file("missing.mp3")) + " t a l y c 1 Pop 2>/dev/null").status, 0);
-    EXPECT_NE(run(cli + " write --v2 " + shellQuote(path) + " t a l y c 300 Pop 2>/dev/null").status, 0);
+    EXPECT_NE(run(cli + " write --v2 " + shellQuote(path) + " t a l y c x300 Pop 2>/dev/null").status, 0);
+    EXPECT_NE(run(cli + " write --v1 " + shellQuote(path) + " t a l y c 300 Pop 2>/dev/null").status, 0);
+    EXPECT_EQ(run(cli + " write --v2 " + shellQuote(path) + " t a l y c 2/12 Pop").status, 0);
+    EXPECT_EQ(run(cli + " read --v2 " + shellQuote(path)).output, pathOut + "\t1\tt\ta\tl\ty\tc\t2/12\tPop\t0\n");
 }
 
 // Tags of a real peer: ffmpeg writes, we read; we write, ffprobe reads.

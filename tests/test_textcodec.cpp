@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 using morvik::cp932ToDisplayText;
@@ -172,6 +173,40 @@ TEST(TextCodec, Utf16ForVersion23AndLossyShiftJis)
         << "an unpaired surrogate is carried as it is";
     EXPECT_EQ(morvik::utf8ToCp932Lossy("日本"), "\x93\xfa\x96\x7b");
     EXPECT_EQ(morvik::utf8ToCp932Lossy("日한🎵\xFF"), "\x93\xfa???");
+}
+
+} // namespace
+
+namespace {
+
+// File names: UTF-8 as it is, CP932 from old Windows volumes decoded, and
+// nothing for bytes that are neither.
+TEST(TextCodec, FileNames)
+{
+    struct Case {
+        const char* what;
+        std::string name;
+        bool utf8;
+        std::optional<std::string> text;
+    };
+    const Case cases[] = {
+        {"ASCII", "song.mp3", true, "song.mp3"},
+        {"Japanese in UTF-8", "曲.mp3", true, "曲.mp3"},
+        {"U+FFFD spelt in UTF-8", kReplacement + ".mp3", true, kReplacement + ".mp3"},
+        {"control characters", "a\x01\x1f.mp3", true, "a\x01\x1f.mp3"},
+        {"Shift-JIS", "\x8b\xc8.mp3", false, "曲.mp3"},
+        {"half-width katakana in Shift-JIS", "\xB1\xB2.mp3", false, "ｱｲ.mp3"},
+        {"overlong UTF-8 that is CP932 katakana", "\xC0\xAF.mp3", false, "ﾀｯ.mp3"},
+        {"neither UTF-8 nor CP932", "\xC0\x80.mp3", false, std::nullopt},
+        {"UTF-8 surrogate, not CP932", "\xED\xA0\x80.mp3", false, std::nullopt},
+        {"Latin-1, not CP932", "\xE9t\xE9\xFF.mp3", false, std::nullopt},
+        {"cut-off UTF-8 that is CP932", "\xE6\x9B.mp3", false, cp932ToUtf8("\xE6\x9B.mp3")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(morvik::isUtf8(c.name), c.utf8) << c.what;
+        EXPECT_EQ(morvik::fileNameToUtf8(c.name), c.text) << c.what;
+    }
+    ASSERT_TRUE(cp932ToUtf8("\xE6\x9B.mp3"));
 }
 
 } // namespace

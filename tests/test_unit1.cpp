@@ -11,6 +11,7 @@
 #include "platform/textcodec.h"
 #include "platform/waveoutfake.h"
 #include "qttestapp.h"
+#include "readonlymount.h"
 #include "testsupport.h"
 
 #include <QAbstractButton>
@@ -21,6 +22,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QLabel>
 #include <QFileSystemModel>
 #include <QTreeView>
 #include <QLineEdit>
@@ -716,7 +718,7 @@ TEST_F(Unit1Test, RenamesNeverReplaceFilesNorLeaveTheFolder)
     EXPECT_EQ(f.Files.Items[0].Path, music.file("same.mp3"));
     EXPECT_EQ(f.Files.Items[1].Path, music.file("b.mp3"));
     EXPECT_EQ(f.Files.Items[2].Path, music.file("c.mp3"));
-    EXPECT_EQ(f.PanelText(2), QStringLiteral("書込終了"));
+    EXPECT_EQ(f.PanelText(2), QStringLiteral("書込終了（名前変更失敗 6 件）"));
 }
 
 TEST_F(Unit1Test, WritingAnUntaggedRowTwiceAppendsOneRecord)
@@ -774,28 +776,54 @@ TEST_F(Unit1Test, ACellShiftJisCannotHoldStopsTheApplyBeforeItsFile)
     EXPECT_EQ(readFile(b), bBefore);
     EXPECT_TRUE(fileExists(music.file("c.mp3"))); // the name pass did not run
     EXPECT_TRUE(f.Edited);
-    EXPECT_EQ(f.PanelText(2), QStringLiteral("編集内容書込中"));
-    EXPECT_EQ(f.pb->value(), 100);
+    EXPECT_EQ(f.PanelText(2), QString()) << "back at rest";
+    EXPECT_EQ(f.pb->value(), 0);
 }
 
+// A refused track and a writer error stop the apply with a box in Japanese
+// naming the file; the status and the bar return to rest.
 TEST_F(Unit1Test, AWriterErrorStopsTheApplyWithTheErrorBox)
 {
-    const Tag t = simpleTag("old");
-    const std::string a = mp3("a.mp3", &t);
-    const std::string b = mp3("b.mp3", &t);
-    writeIni("");
-    TForm1& f = start();
-    const std::string before = readFile(a);
-    f.sg->SetCells(6, 1, QStringLiteral("abc"));
-    f.sg->SetCells(1, 2, QStringLiteral("not reached"));
-    BoxAnswerer ok(QString{});
-    f.ToolButton2Click();
-    ASSERT_TRUE(ok.seen);
-    EXPECT_EQ(ok.title, QStringLiteral("Morvik"));
-    EXPECT_TRUE(ok.text.contains(q(a))) << ok.text.toStdString();
-    EXPECT_EQ(readFile(a), before);
-    EXPECT_EQ(readTag(b, TTagView::ID3v1).title, "old");
-    EXPECT_EQ(f.PanelText(2), QStringLiteral("編集内容書込中"));
+    struct Case {
+        const char* what;
+        QString track;
+        bool changeFileAfterLoad;
+        QString why;
+    };
+    const Case cases[] = {
+        {"a refused track", QStringLiteral("abc"), false,
+         QStringLiteral("トラック番号「abc」は0 から 255 までの数、または「2/12」の形ではありません。")},
+        {"a record no longer where it was read", QStringLiteral("4"), true,
+         QStringLiteral("読み込んだ位置に ID3v1 タグがありません。")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Tag t = simpleTag("old");
+        const std::string a = mp3("a.mp3", &t);
+        const std::string b = mp3("b.mp3", &t);
+        writeIni("");
+        TForm1& f = start();
+        if (c.changeFileAfterLoad)
+            writeFile(a, "moved" + readFile(a));
+        const std::string before = readFile(a);
+        f.sg->SetCells(6, 1, c.track);
+        f.sg->SetCells(1, 2, QStringLiteral("not reached"));
+        f.Edited = true;
+        BoxAnswerer ok(QString{});
+        f.ToolButton2Click();
+        ASSERT_TRUE(ok.seen);
+        EXPECT_EQ(ok.title, QStringLiteral("Morvik"));
+        EXPECT_TRUE(ok.text.startsWith(q(a) + QStringLiteral(" に書き込めません: "))) << ok.text.toStdString();
+        EXPECT_TRUE(ok.text.contains(c.why)) << ok.text.toStdString();
+        EXPECT_EQ(readFile(a), before);
+        EXPECT_EQ(readTag(b, TTagView::ID3v1).title, "old");
+        EXPECT_EQ(f.PanelText(2), QString());
+        EXPECT_EQ(f.pb->value(), 0);
+        EXPECT_TRUE(f.Edited);
+        form.reset();
+        std::filesystem::remove(a);
+        std::filesystem::remove(b);
+    }
 }
 
 TEST_F(Unit1Test, BytesThatAreNotShiftJisSurviveAnApplyOfAnotherField)
@@ -843,6 +871,203 @@ TEST_F(Unit1Test, Id3v2ViewWritesTheId3v2TagAndLeavesId3v1Alone)
     EXPECT_EQ(f.sg->Cells(1, 1), QStringLiteral("日本語の曲名"));
 }
 
+
+
+// ---- applying as a user sees it ---------------------------------------------
+
+std::string ffprobeTrack(const std::string& path)
+{
+    return run("ffprobe -loglevel error -show_entries format_tags=track -of default=nw=1:nk=1 " + shellQuote(path))
+        .output;
+}
+
+// ffmpeg writes "track 2 of 12" as "2/12": the row is written as it stands
+// and the rename after it is made; in the ID3v1 view "2/12" writes 2.
+TEST_F(Unit1Test, TrackNOfMIsWrittenAndTheApplyGoesOnToTheRenames)
+{
+    writeFile(music.file("tone.mp3"), toneMp3(0.1));
+    ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -i " + shellQuote(music.file("tone.mp3")) +
+                  " -c copy -metadata title=Sora -metadata track=2/12 " + shellQuote(music.file("a.mp3")))
+                  .status,
+              0);
+    std::filesystem::rename(music.file("tone.mp3"), music.file("b.mp3"));
+    writeIni("tagv=2\n");
+    TForm1& f = start();
+    ASSERT_EQ(f.Files.Count, 2);
+    EXPECT_EQ(f.sg->Cells(6, 1), QStringLiteral("2/12"));
+    typeInto(1, 1, QStringLiteral("Umi"));
+    f.sg->SetCells(0, 2, QStringLiteral("renamed.mp3"));
+    f.ToolButton2Click();
+    EXPECT_EQ(f.PanelText(2), QStringLiteral("書込終了"));
+    EXPECT_FALSE(f.Edited);
+    EXPECT_EQ(testsupport::listFolder(music.path()), (std::vector<std::string>{"a.mp3", "renamed.mp3"}));
+    EXPECT_EQ(readTag(music.file("a.mp3"), TTagView::ID3v2).title, "Umi");
+    EXPECT_EQ(ffprobeTrack(music.file("a.mp3")), "2/12\n");
+
+    f.v1btn->trigger();
+    f.sg->SetCells(6, 1, QStringLiteral("2/12"));
+    f.ToolButton2Click();
+    EXPECT_EQ(f.sg->Cells(6, 1), QStringLiteral("2")) << "the record holds one byte";
+    EXPECT_EQ(readTag(music.file("a.mp3"), TTagView::ID3v1).track, "2");
+}
+
+// A failed write or rename is counted in the status; the apply goes on and
+// the name cell keeps the new name for the next apply.
+TEST_F(Unit1Test, TheStatusCountsFilesThatCouldNotBeWrittenOrRenamed)
+{
+    const Tag t = simpleTag("old");
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+        mp3(name, &t);
+    writeIni("");
+    TForm1& f = start();
+    f.sg->SetCells(0, 1, QStringLiteral("c.mp3"));
+    f.ToolButton2Click();
+    EXPECT_EQ(f.PanelText(2), QStringLiteral("書込終了（名前変更失敗 1 件）"));
+    EXPECT_EQ(f.sg->Cells(0, 1), QStringLiteral("c.mp3"));
+    EXPECT_EQ(f.Files.Items[0].Path, music.file("a.mp3"));
+
+    testsupport::ReadOnlyBind readOnly(music.file("b.mp3"));
+    if (!readOnly.error().empty())
+        GTEST_SKIP() << readOnly.error();
+    const std::string bBefore = readFile(music.file("b.mp3"));
+    f.sg->SetCells(1, 2, QStringLiteral("cannot"));
+    f.sg->SetCells(1, 3, QStringLiteral("can"));
+    f.ToolButton2Click();
+    EXPECT_EQ(f.PanelText(2), QStringLiteral("書込終了（書込失敗 1 件・名前変更失敗 1 件）"));
+    EXPECT_EQ(f.sbPanels[2]->toolTip(), f.PanelText(2)) << "the panel is too narrow for the whole text";
+    EXPECT_EQ(readFile(music.file("b.mp3")), bBefore);
+    EXPECT_EQ(readTag(music.file("c.mp3"), TTagView::ID3v1).title, "can");
+    EXPECT_EQ(f.pb->value(), 0);
+
+    f.sg->SetCells(0, 1, QStringLiteral("a.mp3"));
+    f.sg->SetCells(1, 2, QStringLiteral("old"));
+    f.ToolButton2Click();
+    EXPECT_EQ(f.PanelText(2), QStringLiteral("書込終了"));
+}
+
+// In the ID3v1 view the cells show what the record holds after an apply,
+// and a second apply writes nothing.
+TEST_F(Unit1Test, Id3v1CellsShowTheTextsAsWritten)
+{
+    const Tag t = simpleTag("old");
+    const std::string path = mp3("a.mp3", &t);
+    writeIni("");
+    TForm1& f = start();
+    const QString title40 = QStringLiteral("0123456789012345678901234567890123456789");
+    typeInto(1, 1, title40);
+    f.sg->SetCells(2, 1, QStringLiteral("アーティストの名前がとても長い曲"));
+    f.ToolButton2Click();
+    EXPECT_EQ(f.sg->Cells(1, 1), title40.left(30));
+    EXPECT_EQ(f.sg->Cells(2, 1), QStringLiteral("アーティストの名前がとても長い")) << "15 of 16 characters fit";
+    EXPECT_FALSE(f.Edited);
+    const std::string written = readFile(path);
+    setModificationTime(path, 1000000000);
+    f.ToolButton2Click();
+    EXPECT_EQ(readFile(path), written);
+    EXPECT_EQ(modificationTime(path), 1000000000);
+    f.Refresh1Click();
+    EXPECT_EQ(f.sg->Cells(1, 1), title40.left(30));
+}
+
+TEST_F(Unit1Test, AnEmptyFileAppliedTwiceHoldsOneRecord)
+{
+    writeFile(music.file("empty.mp3"), "");
+    writeIni("");
+    TForm1& f = start();
+    f.sg->SetCells(1, 1, QStringLiteral("first"));
+    f.ToolButton2Click();
+    f.sg->SetCells(1, 1, QStringLiteral("second"));
+    f.ToolButton2Click();
+    EXPECT_EQ(readFile(music.file("empty.mp3")).size(), 128u);
+    f.Refresh1Click();
+    EXPECT_EQ(f.sg->Cells(1, 1), QStringLiteral("second"));
+}
+
+TEST_F(Unit1Test, ShiftJisFileNamesShowDecodedAndStayAsTheyAre)
+{
+    const Tag t = simpleTag("old");
+    mp3("\x8b\xc8\x96\xbc.mp3", &t); // 曲名.mp3 from an old Windows volume
+    writeIni("");
+    TForm1& f = start();
+    EXPECT_EQ(f.sg->Cells(0, 1), QStringLiteral("曲名.mp3"));
+    f.sg->SetCells(1, 1, QStringLiteral("new"));
+    f.ToolButton2Click();
+    EXPECT_EQ(testsupport::listFolder(music.path()), std::vector<std::string>{"\x8b\xc8\x96\xbc.mp3"});
+    EXPECT_EQ(readTag(music.file("\x8b\xc8\x96\xbc.mp3"), TTagView::ID3v1).title, "new");
+}
+
+TEST_F(Unit1Test, AnEmptyFolderLeavesTheProgressBarIdle)
+{
+    writeIni("");
+    TForm1& f = start();
+    ASSERT_EQ(f.Files.Count, 0);
+    EXPECT_GT(f.pb->maximum(), f.pb->minimum()) << "a range of 0 to 0 shows the bar busy";
+    EXPECT_EQ(f.pb->value(), 0);
+    f.ToolButton2Click();
+    EXPECT_GT(f.pb->maximum(), f.pb->minimum());
+    EXPECT_EQ(f.pb->value(), 0);
+    EXPECT_EQ(f.PanelText(2), QStringLiteral("書込終了"));
+}
+
+TEST_F(Unit1Test, ClosingWithPendingEditsAsksWhenMovemsgIsOn)
+{
+    const Tag t = simpleTag("old");
+    mp3("a.mp3", &t);
+    for (const bool movemsg : {true, false}) {
+        SCOPED_TRACE(movemsg);
+        writeIni(movemsg ? "movemsg=1\n" : "");
+        TForm1& f = start();
+        typeInto(1, 1, QStringLiteral("pending"));
+        ASSERT_TRUE(f.Edited);
+        if (movemsg) {
+            BoxAnswerer no(kNo);
+            EXPECT_FALSE(f.close());
+            ASSERT_TRUE(no.seen);
+            EXPECT_EQ(no.text, QStringLiteral("編集内容を破棄しますか？"));
+            EXPECT_EQ(no.buttons, QStringList({kYes, kNo}));
+            EXPECT_TRUE(f.isVisible());
+            BoxAnswerer yes(kYes);
+            EXPECT_TRUE(f.close());
+            EXPECT_TRUE(yes.seen);
+        } else {
+            EXPECT_TRUE(f.close()) << "no box: the watchdog fails one";
+        }
+        EXPECT_FALSE(f.isVisible());
+        form.reset();
+    }
+    // Without pending edits it never asks.
+    writeIni("movemsg=1\n");
+    EXPECT_TRUE(start().close());
+}
+
+// The window opens where it was left: size, position, maximised state and
+// splitter, written once a change has settled.
+TEST_F(Unit1Test, TheWindowOpensAsItWasLeft)
+{
+    writeIni("");
+    {
+        TForm1& f = start();
+        EXPECT_EQ(f.size(), QSize(597, 423)) << "the design size on the first start";
+        f.setGeometry(40, 50, 700, 500);
+        f.Splitter1->setSizes({250, 447});
+        f.Splitter1Moved();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ini().find("splitter=250") != std::string::npos; }, 5000)) << ini();
+        EXPECT_NE(ini().find("formwidth=700\n"), std::string::npos) << ini();
+        form.reset();
+    }
+    {
+        TForm1& f = start();
+        EXPECT_EQ(f.geometry(), QRect(40, 50, 700, 500));
+        EXPECT_EQ(f.Splitter1->sizes().value(0), 250);
+        f.showMaximized();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ini().find("formmax=1") != std::string::npos; }, 5000)) << ini();
+        form.reset();
+    }
+    TForm1& f = start();
+    EXPECT_TRUE(f.isMaximized());
+    EXPECT_EQ(f.normalGeometry(), QRect(40, 50, 700, 500));
+    EXPECT_EQ(f.Splitter1->sizes().value(0), 250);
+}
 
 // The cell commands: a folder of files whose titles and artists are
 // t1, a1, t2, a2, …
