@@ -75,6 +75,14 @@ SortOutcome exchangeByRanks(const std::vector<std::int64_t>& ranks, Usable usabl
     return out;
 }
 
+// "/" and the count of tracks, as ID3v2 tags write "track n of m" ("2/12"):
+// such a track sorts by n.
+bool isTrackCount(std::string_view rest)
+{
+    return rest.size() >= 2 && rest[0] == '/' &&
+           rest.find_first_not_of("0123456789", 1) == std::string_view::npos;
+}
+
 } // namespace
 
 std::optional<std::int32_t> trackNumber(std::string_view text)
@@ -90,7 +98,9 @@ std::optional<std::int32_t> trackNumber(std::string_view text)
     std::int32_t value = 0;
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data() + at, end, value);
-    if (error != std::errc() || stop != end)
+    if (error != std::errc())
+        return std::nullopt;
+    if (stop != end && !isTrackCount(std::string_view(stop, static_cast<std::size_t>(end - stop))))
         return std::nullopt;
     return value;
 }

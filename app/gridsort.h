@@ -29,7 +29,8 @@ inline constexpr std::int32_t kFittedColumns = 7;
 inline constexpr std::int32_t kFitMargin = 4;
 
 // A track cell's number: an empty text is 0; blanks before the number and a
-// sign are allowed. nullopt when the text is not a 32-bit decimal integer.
+// sign are allowed, and "n/m" (track n of m) is n. nullopt when the text is
+// not a 32-bit decimal integer.
 std::optional<std::int32_t> trackNumber(std::string_view text);
 
 // The bytes a tag column's text sorts by: its CP932 (Shift-JIS) bytes, so

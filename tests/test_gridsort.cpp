@@ -123,13 +123,17 @@ TEST(GridSort, TrackNumbers)
         {"", 0},          {"12", 12},           {" 7", 7},       {"+3", 3},
         {"-2", -2},       {"007", 7},           {"2147483647", 2147483647},
         {"7 ", std::nullopt}, {"x", std::nullopt}, {" ", std::nullopt}, {"+-1", std::nullopt},
-        {"+", std::nullopt},  {"1/12", std::nullopt}, {"2147483648", std::nullopt}, {"１", std::nullopt},
+        {"+", std::nullopt},  {"2147483648", std::nullopt}, {"１", std::nullopt},
+        {"1/12", 1},      {"10/12", 10},        {"1/", std::nullopt}, {"1/x", std::nullopt}, {"1/2/3", std::nullopt},
     };
     for (const auto& [text, value] : cases)
         EXPECT_EQ(trackNumber(text), value) << text;
 
     // Numeric, an empty cell counting as 0.
     const std::vector<std::string> texts = {"10", "9", ""};
+    const std::vector<std::string> ofTwelve = {"10/12", "9/12", "2/12"};
+    EXPECT_EQ(permuted(ofTwelve, exchangeSort(numbers(ofTwelve), false).order),
+              (std::vector<std::string>{"2/12", "9/12", "10/12"}));
     EXPECT_EQ(permuted(texts, exchangeSort(numbers(texts), false).order), (std::vector<std::string>{"", "9", "10"}));
     EXPECT_EQ(permuted(texts, exchangeSort(numbers(texts), true).order), (std::vector<std::string>{"10", "9", ""}));
 }
