@@ -254,12 +254,15 @@ TEST(Variants, ReferenceWindowingEqualsThePlainKernelBitForBit)
                     for (float& v : ring)
                         v = std::round(v * 2.0f) * 0.5f;
                 for (int offset = 0; offset < kRingSize; offset += 96) {
-                    std::int16_t fast[64], plain[64];
+                    std::int16_t fast[64], baseline[64], plain[64];
                     const auto stored = ringOf(ring);
                     WindowToPcmStereoRef(s->window, *stored, offset, fast);
+                    WindowToPcmStereoBaseline(s->window, *stored, offset, baseline);
                     WindowToPcmStereoPlain(s->window, *stored, offset, plain);
-                    for (int j = 0; j < 64; j += 2)
+                    for (int j = 0; j < 64; j += 2) {
                         ASSERT_EQ(fast[j], plain[j]) << "scale " << scale << " sample " << j / 2;
+                        ASSERT_EQ(baseline[j], plain[j]) << "baseline, scale " << scale << " sample " << j / 2;
+                    }
                 }
             }
     }
@@ -271,12 +274,15 @@ TEST(Variants, ReferenceWindowingEqualsThePlainKernelBitForBit)
         for (int index : {17, 40, 300}) {
             fillRing(random, ring, 100.0f);
             ring[index] = value;
-            std::int16_t fast[32], plain[32];
+            std::int16_t fast[32], baseline[32], plain[32];
             const auto stored = ringOf(ring);
             WindowToPcmMonoRef(s->window, *stored, 0, fast);
+            WindowToPcmMonoBaseline(s->window, *stored, 0, baseline);
             WindowToPcmMonoPlain(s->window, *stored, 0, plain);
-            for (int j = 0; j < 32; ++j)
+            for (int j = 0; j < 32; ++j) {
                 ASSERT_EQ(fast[j], plain[j]) << value << " at " << index << ", sample " << j;
+                ASSERT_EQ(baseline[j], plain[j]) << value << " at " << index << ", sample " << j;
+            }
         }
 }
 
@@ -450,6 +456,13 @@ TEST(Variants, ReferenceDecodesConformanceLikeThePlainKernels)
             SelectDecoderVariants(word);
             EXPECT_TRUE(decodeStream(bytes).pcm == reference.pcm) << std::hex << word;
         }
+        // So does the reference's baseline form, which a processor without
+        // AVX2 and FMA runs.
+        DecoderDispatch baseline = referenceDispatch();
+        baseline.WindowToPcmMono = WindowToPcmMonoBaseline;
+        baseline.WindowToPcmStereo = WindowToPcmStereoBaseline;
+        InstallDecoderDispatch(baseline);
+        EXPECT_TRUE(decodeStream(bytes).pcm == reference.pcm) << "baseline";
         ++streams;
     }
     EXPECT_GT(streams, 60);
