@@ -122,6 +122,33 @@ TEST(HuffmanTables, StandardCodesArePrefixFree)
     }
 }
 
+// The bit reader peeks 1 to 11 bits: every level of every lookup table,
+// subtables included, peeks that many.
+TEST(HuffmanTables, EveryLevelPeeksOneToElevenBits)
+{
+    int levels = 0;
+    for (int number = 1; number < 32; ++number) {
+        const std::uint32_t* table = kHuffDescriptors[number].table;
+        if (!table)
+            continue;
+        std::vector<std::uint32_t> pending = {0};
+        while (!pending.empty()) {
+            const std::uint32_t at = pending.back();
+            pending.pop_back();
+            const int width = static_cast<int>(table[at] & 0xFF);
+            ASSERT_GE(width, 1) << "table " << number << " level at " << at;
+            ASSERT_LE(width, 11) << "table " << number << " level at " << at;
+            ++levels;
+            for (int i = 0; i < (1 << width); ++i) {
+                const std::uint32_t entry = table[at + 1 + i];
+                if ((entry >> 24) == 0)
+                    pending.push_back(at + entry);
+            }
+        }
+    }
+    EXPECT_GT(levels, 100);
+}
+
 TEST(HuffmanTables, DescriptorsFollowTheStandard)
 {
     for (int n : {0, 4, 14})

@@ -65,12 +65,12 @@ public:
         return take(n);
     }
 
-    // The next n bits (n <= 11) without consuming them.
+    // The next n bits (1 <= n <= 11) without consuming them.
     std::uint32_t PeekBits(int n)
     {
         if (m_valid < 11)
             topUp();
-        return topBits(n);
+        return static_cast<std::uint32_t>(m_window >> (64 - n));
     }
 
     // Consumes n bits already held (after PeekBits).
