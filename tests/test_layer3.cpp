@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <random>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -118,6 +120,33 @@ TEST(HuffmanTables, StandardCodesArePrefixFree)
             EXPECT_NE(words[i].rfind(words[i - 1], 0), 0u)
                 << "table " << number << ": " << words[i - 1] << " is a prefix of " << words[i];
     }
+}
+
+// The bit reader peeks 1 to 11 bits: every level of every lookup table,
+// subtables included, peeks that many.
+TEST(HuffmanTables, EveryLevelPeeksOneToElevenBits)
+{
+    int levels = 0;
+    for (int number = 1; number < 32; ++number) {
+        const std::uint32_t* table = kHuffDescriptors[number].table;
+        if (!table)
+            continue;
+        std::vector<std::uint32_t> pending = {0};
+        while (!pending.empty()) {
+            const std::uint32_t at = pending.back();
+            pending.pop_back();
+            const int width = static_cast<int>(table[at] & 0xFF);
+            ASSERT_GE(width, 1) << "table " << number << " level at " << at;
+            ASSERT_LE(width, 11) << "table " << number << " level at " << at;
+            ++levels;
+            for (int i = 0; i < (1 << width); ++i) {
+                const std::uint32_t entry = table[at + 1 + i];
+                if ((entry >> 24) == 0)
+                    pending.push_back(at + entry);
+            }
+        }
+    }
+    EXPECT_GT(levels, 100);
 }
 
 TEST(HuffmanTables, DescriptorsFollowTheStandard)
@@ -253,6 +282,51 @@ TEST(Layer3Stream, EightKilohertzUsesItsOwnBands)
     EXPECT_EQ(bands.longStart[17], 566);
     EXPECT_EQ(bands.shortStart3[9], 3 * 160);
     EXPECT_EQ(bands.mixedLongBands, 6);
+}
+
+// Lines of the count1 region (-1, 0 or 1) skip the power table; with the
+// region moved past the granule every line takes the table, and both must
+// give the same floats bit for bit.
+TEST(Layer3Requantise, Count1LinesGiveTheTableProductsBitForBit)
+{
+    const auto decoder = decoderFor({0xFF, 0xFB, 0x90, 0x64});
+    const BandLayout& bands = decoder->layer3().bands;
+    Layer3Tables tables;
+    tables.build();
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> big(-40, 40), unit(-1, 1), scale(0, 15), gain(0, 255);
+    for (int bigValues : {0, 1, 37, 100, 200, 288}) {
+        for (int round = 0; round < 20; ++round) {
+            SCOPED_TRACE(testing::Message() << bigValues << " " << round);
+            std::int32_t in[576];
+            for (int k = 0; k < 576; ++k)
+                in[k] = k < 2 * bigValues ? big(random) : unit(random);
+            ScaleFactorSet sf;
+            for (std::int32_t& v : sf.longBands)
+                v = scale(random);
+            GranuleSideInfo gi;
+            gi.global_gain = gain(random);
+            gi.scalefac_scale = round & 1;
+            gi.preflag = (round >> 1) & 1;
+            gi.big_values = bigValues;
+            const int lines = 576 - 4 * (round % 3);
+            float plain[576], fast[576], reorder[576];
+            std::int32_t copy[576];
+            int plainExtent = lines, fastExtent = lines;
+            RequantResult plainResult, fastResult;
+            std::copy(in, in + 576, copy);
+            RequantiseGranule(tables, bands, copy, fast, fastExtent, sf, gi, fastResult, reorder);
+            gi.big_values = 288;
+            std::copy(in, in + 576, copy);
+            RequantiseGranule(tables, bands, copy, plain, plainExtent, sf, gi, plainResult, reorder);
+            int mismatches = 0;
+            for (int k = 0; k < 576; ++k)
+                mismatches += std::bit_cast<std::uint32_t>(plain[k]) != std::bit_cast<std::uint32_t>(fast[k]);
+            EXPECT_EQ(mismatches, 0);
+            EXPECT_EQ(fastExtent, plainExtent);
+            EXPECT_EQ(fastResult.lastNonzeroBand, plainResult.lastNonzeroBand);
+        }
+    }
 }
 
 TEST(Layer3Stream, UnusableHeadersAreRefused)

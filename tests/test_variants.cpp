@@ -254,12 +254,15 @@ TEST(Variants, ReferenceWindowingEqualsThePlainKernelBitForBit)
                     for (float& v : ring)
                         v = std::round(v * 2.0f) * 0.5f;
                 for (int offset = 0; offset < kRingSize; offset += 96) {
-                    std::int16_t fast[64], plain[64];
+                    std::int16_t fast[64], baseline[64], plain[64];
                     const auto stored = ringOf(ring);
                     WindowToPcmStereoRef(s->window, *stored, offset, fast);
+                    WindowToPcmStereoBaseline(s->window, *stored, offset, baseline);
                     WindowToPcmStereoPlain(s->window, *stored, offset, plain);
-                    for (int j = 0; j < 64; j += 2)
+                    for (int j = 0; j < 64; j += 2) {
                         ASSERT_EQ(fast[j], plain[j]) << "scale " << scale << " sample " << j / 2;
+                        ASSERT_EQ(baseline[j], plain[j]) << "baseline, scale " << scale << " sample " << j / 2;
+                    }
                 }
             }
     }
@@ -271,12 +274,15 @@ TEST(Variants, ReferenceWindowingEqualsThePlainKernelBitForBit)
         for (int index : {17, 40, 300}) {
             fillRing(random, ring, 100.0f);
             ring[index] = value;
-            std::int16_t fast[32], plain[32];
+            std::int16_t fast[32], baseline[32], plain[32];
             const auto stored = ringOf(ring);
             WindowToPcmMonoRef(s->window, *stored, 0, fast);
+            WindowToPcmMonoBaseline(s->window, *stored, 0, baseline);
             WindowToPcmMonoPlain(s->window, *stored, 0, plain);
-            for (int j = 0; j < 32; ++j)
+            for (int j = 0; j < 32; ++j) {
                 ASSERT_EQ(fast[j], plain[j]) << value << " at " << index << ", sample " << j;
+                ASSERT_EQ(baseline[j], plain[j]) << value << " at " << index << ", sample " << j;
+            }
         }
 }
 
@@ -385,6 +391,45 @@ TEST(Variants, TransformsAndButterfliesMatchTheReference)
     }
 }
 
+// The reference hybrid filter transforms four long-block subbands per
+// vector; each must come out bit for bit as the single-subband transform
+// and windowing give it, for every block type's long window.
+TEST(Variants, FourSubbandHybridFilterEqualsOneSubbandAtATime)
+{
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> value(-20000.0f, 20000.0f);
+    for (int type : {0, 1, 3, kMixedBlockBit}) {
+        SCOPED_TRACE(type);
+        float current[576], previous[576], block[576];
+        for (int k = 0; k < 576; ++k) {
+            current[k] = value(random);
+            previous[k] = value(random);
+        }
+        float spectrum[576];
+        std::copy(current, current + 576, spectrum);
+        ASSERT_EQ(HybridFilterRef(current, previous, block, type, 576, 576, 576, 32), 576);
+        int mismatches = 0;
+        for (int s = 0; s < 32; ++s) {
+            const float* w = blockWindows()[(type & kMixedBlockBit) && s < 2 ? 0 : type & 3];
+            float y[18];
+            std::copy(spectrum + 18 * s, spectrum + 18 * s + 18, y);
+            Imdct36Ref(y);
+            const float* in = previous + 18 * s;
+            for (int t = 0; t < 9; ++t) {
+                mismatches += std::bit_cast<std::uint32_t>(block[32 * t + s]) !=
+                              std::bit_cast<std::uint32_t>(in[t] + w[t] * y[t + 9]);
+                mismatches += std::bit_cast<std::uint32_t>(block[32 * (t + 9) + s]) !=
+                              std::bit_cast<std::uint32_t>(in[t + 9] + w[t + 9] * y[17 - t]);
+                mismatches += std::bit_cast<std::uint32_t>(current[18 * s + t]) !=
+                              std::bit_cast<std::uint32_t>(w[t + 18] * y[8 - t]);
+                mismatches += std::bit_cast<std::uint32_t>(current[18 * s + t + 9]) !=
+                              std::bit_cast<std::uint32_t>(w[t + 27] * y[t]);
+            }
+        }
+        EXPECT_EQ(mismatches, 0);
+    }
+}
+
 // Every conformance bitstream decodes to the same bytes with the reference
 // table and with the plain extended-precision windowing kernels.
 TEST(Variants, ReferenceDecodesConformanceLikeThePlainKernels)
@@ -411,6 +456,13 @@ TEST(Variants, ReferenceDecodesConformanceLikeThePlainKernels)
             SelectDecoderVariants(word);
             EXPECT_TRUE(decodeStream(bytes).pcm == reference.pcm) << std::hex << word;
         }
+        // So does the reference's baseline form, which a processor without
+        // AVX2 and FMA runs.
+        DecoderDispatch baseline = referenceDispatch();
+        baseline.WindowToPcmMono = WindowToPcmMonoBaseline;
+        baseline.WindowToPcmStereo = WindowToPcmStereoBaseline;
+        InstallDecoderDispatch(baseline);
+        EXPECT_TRUE(decodeStream(bytes).pcm == reference.pcm) << "baseline";
         ++streams;
     }
     EXPECT_GT(streams, 60);

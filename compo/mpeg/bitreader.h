@@ -65,19 +65,19 @@ public:
         return take(n);
     }
 
-    // The next n bits (n <= 11) without consuming them.
+    // The next n bits (1 <= n <= 11) without consuming them.
     std::uint32_t PeekBits(int n)
     {
         if (m_valid < 11)
             topUp();
-        return static_cast<std::uint32_t>(m_window >> (m_valid - n));
+        return static_cast<std::uint32_t>(m_window >> (64 - n));
     }
 
     // Consumes n bits already held (after PeekBits).
     void skipHeld(int n)
     {
         m_valid -= n;
-        m_window &= (std::uint64_t{1} << m_valid) - 1;
+        m_window <<= n;
     }
 
     // Next n bits (0 <= n <= 32), topping up to at least 56 bits.
@@ -99,7 +99,8 @@ private:
             std::memcpy(&word, m_start + m_next, sizeof word);
             if constexpr (std::endian::native == std::endian::little)
                 word = __builtin_bswap32(word);
-            m_window = (m_window << (8 * bytes)) | (word >> (32 - 8 * bytes));
+            // The word's first bits go just below the held ones.
+            m_window |= static_cast<std::uint64_t>(word >> (32 - 8 * bytes)) << (64 - m_valid - 8 * bytes);
             m_next += bytes;
             m_valid += 8 * bytes;
         } else {
@@ -116,7 +117,7 @@ private:
             std::memcpy(&word, m_start + m_next, sizeof word);
             if constexpr (std::endian::native == std::endian::little)
                 word = __builtin_bswap64(word);
-            m_window = (m_window << (8 * bytes)) | (word >> (64 - 8 * bytes));
+            m_window |= (word >> (64 - 8 * bytes)) << (64 - m_valid - 8 * bytes);
             m_next += bytes;
             m_valid += 8 * bytes;
         } else {
@@ -126,19 +127,22 @@ private:
 
     void loadNearEnd(int bytes)
     {
-        for (int i = 0; i < bytes; ++i, ++m_next) {
+        for (int i = 0; i < bytes; ++i, ++m_next, m_valid += 8) {
             const std::uint64_t byte = m_next < m_size ? m_start[m_next] : 0;
-            m_window = (m_window << 8) | byte;
+            m_window |= byte << (56 - m_valid);
         }
-        m_valid += 8 * bytes;
     }
+
+    // The top n held bits (n <= 32; none for n = 0: the shift is split in
+    // two so that neither reaches 64).
+    std::uint32_t topBits(int n) const { return static_cast<std::uint32_t>((m_window >> 1) >> (63 - n)); }
 
     std::uint32_t take(int n)
     {
+        const std::uint32_t result = topBits(n);
         m_valid -= n;
-        const std::uint64_t result = m_window >> m_valid;
-        m_window -= result << m_valid;
-        return static_cast<std::uint32_t>(result);
+        m_window <<= n;
+        return result;
     }
 
     const std::uint8_t* m_start = nullptr;
@@ -146,7 +150,9 @@ private:
     std::int64_t m_next = 0;  // next byte to load; may pass m_size
     std::int64_t m_endMark = 0;
     int m_valid = 0;
-    std::uint64_t m_window = 0;  // only the lowest m_valid bits may be set
+    // The held bits at the top, the next one highest; the bits below them
+    // are zero.
+    std::uint64_t m_window = 0;
 };
 
 } // namespace morvik::mpeg

@@ -1,5 +1,6 @@
 #include "compo/mpeg/huffman.h"
 
+#include <cstring>
 
 namespace morvik::mpeg {
 
@@ -151,10 +152,9 @@ void DecodeBigValues(BitReader& reader, std::int32_t* dest, int lineCount, int t
 namespace {
 
 // The four values of a quadruple by its vwxy bits and the sign bits read
-// after it (one per nonzero value, v's first), as four signed bytes, v in
-// the lowest.
+// after it (one per nonzero value, v's first), v first, ready to be copied.
 struct Count1Values {
-    std::uint32_t packed[16][16];
+    std::int32_t values[16][16][4];
     Count1Values()
     {
         for (int vwxy = 0; vwxy < 16; ++vwxy)
@@ -162,14 +162,12 @@ struct Count1Values {
                 int signsLeft = 0;
                 for (int k = 0; k < 4; ++k)
                     signsLeft += (vwxy >> k) & 1;
-                std::uint32_t word = 0;
                 for (int k = 0; k < 4; ++k) {
                     const int value = (vwxy >> (3 - k)) & 1;
                     signsLeft -= value;
                     const int negative = (signs >> signsLeft) & value;
-                    word |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(value - 2 * negative)) << (8 * k);
+                    values[vwxy][signs][k] = value - 2 * negative;
                 }
-                packed[vwxy][signs] = word;
             }
     }
 };
@@ -213,10 +211,7 @@ int decodeCount1(BitReader& reader, std::int32_t* dest, int linesAvailable, int 
         const int nonzero = kBitsSet[vwxy & 15];
         const std::uint32_t signs = nonzero ? reader.ReadBitsRefill(nonzero) : 0;
         bitsRemaining -= nonzero;
-        const std::uint32_t packed = values.packed[vwxy][signs & 15];
-        std::int32_t* out = dest + 4 * q;
-        for (int k = 0; k < 4; ++k)
-            out[k] = static_cast<std::int8_t>(packed >> (8 * k));
+        std::memcpy(dest + 4 * q, values.values[vwxy][signs & 15], sizeof values.values[0][0]);
         decoded = q;
         if (vwxy) {
             last = q;

@@ -42,14 +42,11 @@ int HybridFilterAdd(float* current, float* overlapStore, float* block, int block
     static const float kZero[18] = {};
     int s = 0;
     for (const int end = std::min(longSubbands, subbands); s < end; ++s) {
-        float y[18][1];
-        float values[18];
+        float y[18];
         for (int n = 0; n < 18; ++n)
-            values[n] = current[18 * s + n];
-        d.Imdct36(values);
-        for (int n = 0; n < 18; ++n)
-            y[n][0] = values[n];
-        windowLongSubbands<true, 1>(y, longWindowFor(t, blockType, s), kZero, block, overlapStore + 18 * s, s);
+            y[n] = current[18 * s + n];
+        d.Imdct36(y);
+        windowLongSubbands<true>(y, longWindowFor(t, blockType, s), kZero, block, overlapStore + 18 * s, s);
     }
     for (; s < allSubbands && s < subbands; ++s)
         shortSubband<true>(current + 18 * s, t.window[2], kZero, block, overlapStore + 18 * s, s, d.Imdct12x3);

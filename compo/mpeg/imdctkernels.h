@@ -12,6 +12,10 @@
 #include <initializer_list>
 #include <numbers>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 namespace morvik::mpeg {
 
 namespace {
@@ -73,115 +77,188 @@ inline const ImdctTables& tables()
     return t;
 }
 
-// 9-point DCT-II, X[m] = sum g[n] cos(pi (2n + 1) m / 18), of K inputs
-// side by side (value n of input k at g[n][k]). Inputs n and 8 - n share
-// their cosines up to the sign (-1)^m, and the middle input contributes only
-// to even m, so a 9 x 4 matrix suffices.
-template <int K>
-inline void dct9(const float (&matrix)[9][4][4], const float (&g)[9][K], float (&out)[9][K])
+// Four floats as one value of the compiler's generic vectors: each
+// operator acts lane by lane with the single-precision operation of one
+// float, so four subbands side by side see exactly the operations of one.
+typedef float FourLanes __attribute__((vector_size(16)));
+
+// A factor of the transforms as the lane type V holds it: one float, or the
+// same float four times over (the tables keep it so, aligned, so that its
+// load folds into the arithmetic).
+template <typename V>
+inline V factor(const float (&four)[4])
 {
-    float sum[4][K], diff[4][K];
-    for (int n = 0; n < 4; ++n)
-        for (int k = 0; k < K; ++k) {
-            sum[n][k] = g[n][k] + g[8 - n][k];
-            diff[n][k] = g[n][k] - g[8 - n][k];
-        }
-    for (int m = 0; m < 9; m += 2)
-        for (int k = 0; k < K; ++k) {
-            const float middle = (m & 2) ? -g[4][k] : g[4][k];
-            out[m][k] = matrix[m][0][k] * sum[0][k] + matrix[m][1][k] * sum[1][k] + matrix[m][2][k] * sum[2][k] +
-                        matrix[m][3][k] * sum[3][k] + middle;
-        }
-    for (int m = 1; m < 9; m += 2)
-        for (int k = 0; k < K; ++k)
-            out[m][k] = matrix[m][0][k] * diff[0][k] + matrix[m][1][k] * diff[1][k] + matrix[m][2][k] * diff[2][k] +
-                        matrix[m][3][k] * diff[3][k];
+    if constexpr (sizeof(V) == sizeof(float)) {
+        return four[0];
+    } else {
+        V v;
+        __builtin_memcpy(&v, four, sizeof v);
+        return v;
+    }
 }
 
-// The 36-point transform of K subbands side by side (line n of subband k at
-// x[n][k]), in place. Each subband sees exactly the operations of the single
-// transform; side by side, the serial recursions of neighbouring subbands
-// overlap and the compiler may keep the lanes in one register.
-template <int K>
-void imdct36Lanes(float (&x)[18][K])
+// 9-point DCT-II, X[m] = sum g[n] cos(pi (2n + 1) m / 18), of the lanes of
+// V. Inputs n and 8 - n share their cosines up to the sign (-1)^m, and the
+// middle input contributes only to even m, so a 9 x 4 matrix suffices.
+template <typename V>
+inline void dct9(const float (&matrix)[9][4][4], const V (&g)[9], V (&out)[9])
+{
+    V sum[4], diff[4];
+    for (int n = 0; n < 4; ++n) {
+        sum[n] = g[n] + g[8 - n];
+        diff[n] = g[n] - g[8 - n];
+    }
+    for (int m = 0; m < 9; m += 2) {
+        const V middle = (m & 2) ? -g[4] : g[4];
+        out[m] = factor<V>(matrix[m][0]) * sum[0] + factor<V>(matrix[m][1]) * sum[1] +
+                 factor<V>(matrix[m][2]) * sum[2] + factor<V>(matrix[m][3]) * sum[3] + middle;
+    }
+    for (int m = 1; m < 9; m += 2)
+        out[m] = factor<V>(matrix[m][0]) * diff[0] + factor<V>(matrix[m][1]) * diff[1] +
+                 factor<V>(matrix[m][2]) * diff[2] + factor<V>(matrix[m][3]) * diff[3];
+}
+
+// The 36-point transform of the lanes of V (line n at x[n]), in place.
+template <typename V>
+void imdct36Lanes(V (&x)[18])
 {
     const ImdctTables& t = tables();
-    float a[18][K];
+    V a[18];
     for (int n = 0; n < 18; ++n)
-        for (int k = 0; k < K; ++k)
-            a[n][k] = x[n][k] * t.preTwiddleLanes[n][k];
-    float g[9][K], h[9][K], even[9][K], odd[9][K];
-    for (int n = 0; n < 9; ++n)
-        for (int k = 0; k < K; ++k) {
-            g[n][k] = a[n][k] + a[17 - n][k];
-            h[n][k] = (a[n][k] - a[17 - n][k]) * t.oddTwiddleLanes[n][k];
-        }
+        a[n] = x[n] * factor<V>(t.preTwiddleLanes[n]);
+    V g[9], h[9], even[9], odd[9];
+    for (int n = 0; n < 9; ++n) {
+        g[n] = a[n] + a[17 - n];
+        h[n] = (a[n] - a[17 - n]) * factor<V>(t.oddTwiddleLanes[n]);
+    }
     dct9(t.dct9Lanes, g, even);
     dct9(t.dct9Lanes, h, odd);
     // DCT-II of a: X[2m] = even[m]; X[2m + 1] = odd[m] - X[2m - 1].
-    float X[18][K];
-    float previous[K];
-    for (int k = 0; k < K; ++k)
-        previous[k] = odd[0][k] * 0.5f;
-    for (int m = 0; m < 9; ++m)
-        for (int k = 0; k < K; ++k) {
-            if (m > 0)
-                previous[k] = odd[m][k] - previous[k];
-            X[2 * m][k] = even[m][k];
-            X[2 * m + 1][k] = previous[k];
-        }
-    // DCT-IV from the pre-twiddled DCT-II: y[n] = X[n] - y[n - 1].
-    float y[K];
-    for (int k = 0; k < K; ++k) {
-        y[k] = X[0][k] * 0.5f;
-        x[0][k] = y[k];
+    V X[18];
+    V previous = odd[0] * 0.5f;
+    for (int m = 0; m < 9; ++m) {
+        if (m > 0)
+            previous = odd[m] - previous;
+        X[2 * m] = even[m];
+        X[2 * m + 1] = previous;
     }
-    for (int n = 1; n < 18; ++n)
-        for (int k = 0; k < K; ++k) {
-            y[k] = X[n][k] - y[k];
-            x[n][k] = y[k];
-        }
+    // DCT-IV from the pre-twiddled DCT-II: y[n] = X[n] - y[n - 1].
+    V y = X[0] * 0.5f;
+    x[0] = y;
+    for (int n = 1; n < 18; ++n) {
+        y = X[n] - y;
+        x[n] = y;
+    }
 }
 
-// Window and overlap-add of K transformed subbands s .. s + K - 1 (y[n][k]);
-// overlapIn and overlapOut point at subband s.
-template <bool add, int K>
-void windowLongSubbands(const float (&y)[18][K], const float* window, const float* overlapIn, float* block,
+// Value n of the subbands from `from` on (18 apart) into lanes[n], and
+// back: one subband as floats, or four with vector transposes where the
+// processor has them. Only values move.
+inline void gatherSubbands(const float* from, float (&lanes)[18])
+{
+    for (int n = 0; n < 18; ++n)
+        lanes[n] = from[n];
+}
+
+inline void scatterSubbands(const float (&lanes)[18], float* to)
+{
+    for (int n = 0; n < 18; ++n)
+        to[n] = lanes[n];
+}
+
+inline void gatherSubbands(const float* from, FourLanes (&lanes)[18])
+{
+    int n = 0;
+#if defined(__SSE2__)
+    for (; n < 16; n += 4) {
+        __m128 v[4];
+        for (int k = 0; k < 4; ++k)
+            v[k] = _mm_loadu_ps(from + 18 * k + n);
+        _MM_TRANSPOSE4_PS(v[0], v[1], v[2], v[3]);
+        for (int i = 0; i < 4; ++i)
+            lanes[n + i] = v[i];
+    }
+#endif
+    for (; n < 18; ++n)
+        for (int k = 0; k < 4; ++k)
+            lanes[n][k] = from[18 * k + n];
+}
+
+inline void scatterSubbands(const FourLanes (&lanes)[18], float* to)
+{
+    int n = 0;
+#if defined(__SSE2__)
+    for (; n < 16; n += 4) {
+        __m128 v[4];
+        for (int i = 0; i < 4; ++i)
+            v[i] = lanes[n + i];
+        _MM_TRANSPOSE4_PS(v[0], v[1], v[2], v[3]);
+        for (int k = 0; k < 4; ++k)
+            _mm_storeu_ps(to + 18 * k + n, v[k]);
+    }
+#endif
+    for (; n < 18; ++n)
+        for (int k = 0; k < 4; ++k)
+            to[18 * k + n] = lanes[n][k];
+}
+
+// The lanes of V at `at` (one subband's value of a row of the block), and
+// back.
+template <typename V>
+inline V loadRow(const float* at)
+{
+    V v;
+    __builtin_memcpy(&v, at, sizeof v);
+    return v;
+}
+
+template <typename V>
+inline void storeRow(float* at, V v)
+{
+    __builtin_memcpy(at, &v, sizeof v);
+}
+
+// Window and overlap-add of the transformed subbands s .. (y[n], one per
+// lane of V); overlapIn and overlapOut point at subband s.
+template <bool add, typename V>
+void windowLongSubbands(const V (&y)[18], const float* window, const float* overlapIn, float* block,
                         float* overlapOut, int s)
 {
+    V previous[18];
+    gatherSubbands(overlapIn, previous);
     for (int t = 0; t < 9; ++t) {
         float* low = block + 32 * t + s;
         float* high = block + 32 * (t + 9) + s;
-        for (int k = 0; k < K; ++k) {
-            const float a = overlapIn[18 * k + t] + window[t] * y[t + 9][k];
-            const float b = overlapIn[18 * k + t + 9] + window[t + 9] * y[17 - t][k];
-            low[k] = add ? low[k] + a : a;
-            high[k] = add ? high[k] + b : b;
-        }
+        const V a = previous[t] + window[t] * y[t + 9];
+        const V b = previous[t + 9] + window[t + 9] * y[17 - t];
+        storeRow(low, add ? loadRow<V>(low) + a : a);
+        storeRow(high, add ? loadRow<V>(high) + b : b);
     }
-    for (int t = 0; t < 9; ++t)
-        for (int k = 0; k < K; ++k) {
-            float* out = overlapOut + 18 * k;
-            const float a = window[t + 18] * y[8 - t][k];
-            const float b = window[t + 27] * y[t][k];
-            out[t] = add ? out[t] + a : a;
-            out[t + 9] = add ? out[t + 9] + b : b;
-        }
+    V next[18];
+    for (int t = 0; t < 9; ++t) {
+        next[t] = window[t + 18] * y[8 - t];
+        next[t + 9] = window[t + 27] * y[t];
+    }
+    if constexpr (add) {
+        V out[18];
+        gatherSubbands(overlapOut, out);
+        for (int t = 0; t < 18; ++t)
+            next[t] = out[t] + next[t];
+    }
+    scatterSubbands(next, overlapOut);
 }
 
-// Long-block subbands s .. s + K - 1: 36-point transform, window,
+// Long-block subbands s .. (one per lane of V): 36-point transform, window,
 // overlap-add. spectrum, overlapIn and overlapOut point at subband s; the
 // spectrum may be the overlap output, as it is read first.
-template <bool add, int K = 1>
+template <bool add, typename V = float>
 void longBlockSubbands(const float* spectrum, const float* window, const float* overlapIn, float* block,
                        float* overlapOut, int s)
 {
-    float y[18][K];
-    for (int n = 0; n < 18; ++n)
-        for (int k = 0; k < K; ++k)
-            y[n][k] = spectrum[18 * k + n];
+    V y[18];
+    gatherSubbands(spectrum, y);
     imdct36Lanes(y);
-    windowLongSubbands<add, K>(y, window, overlapIn, block, overlapOut, s);
+    windowLongSubbands<add>(y, window, overlapIn, block, overlapOut, s);
 }
 
 // The three 12-point transforms, in place: x[3 i + w] -> window w's 6-point
@@ -250,12 +327,12 @@ inline const float* longWindowFor(const ImdctTables& t, int blockType, int subba
 
 inline void imdct36(float* x)
 {
-    float lanes[18][1];
+    float lanes[18];
     for (int n = 0; n < 18; ++n)
-        lanes[n][0] = x[n];
+        lanes[n] = x[n];
     imdct36Lanes(lanes);
     for (int n = 0; n < 18; ++n)
-        x[n] = lanes[n][0];
+        x[n] = lanes[n];
 }
 
 // The hybrid filter with this file's transforms: four long subbands at a
@@ -271,7 +348,7 @@ inline int hybridFilter(float* current, const float* previous, float* block, int
     for (const int end = std::min(longSubbands, subbands); s < end;) {
         const float* window = longWindowFor(t, blockType, s);
         if (s + 4 <= end && longWindowFor(t, blockType, s + 3) == window) {
-            longBlockSubbands<false, 4>(current + 18 * s, window, previous + 18 * s, block, current + 18 * s, s);
+            longBlockSubbands<false, FourLanes>(current + 18 * s, window, previous + 18 * s, block, current + 18 * s, s);
             s += 4;
         } else {
             longBlockSubbands<false>(current + 18 * s, window, previous + 18 * s, block, current + 18 * s, s);

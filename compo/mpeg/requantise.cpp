@@ -64,6 +64,31 @@ bool requantiseRun(const Layer3Tables& t, float factor, const std::int32_t* in, 
     return any != 0;
 }
 
+// Lines of the count1 region, whose values are -1, 0 or 1: their table
+// entries are exactly -1, +0 and 1, so the factor times the value itself is
+// the same product, bit for bit, without the table and its test.
+bool requantiseCount1Run(float factor, const std::int32_t* in, float* out, int count)
+{
+    std::int32_t any = 0;
+    for (int k = 0; k < count; ++k) {
+        out[k] = factor * static_cast<float>(in[k]);
+        any |= in[k];
+    }
+    return any != 0;
+}
+
+// Long-block lines line .. end with one factor; from count1Start on they
+// are count1 values.
+bool requantiseLongRun(const Layer3Tables& t, float factor, const std::int32_t* in, float* out, int line, int end,
+                       int count1Start)
+{
+    const int split = std::clamp(count1Start, line, end);
+    bool any = split > line && requantiseRun<1>(t, factor, in + line, out + line, split - line);
+    if (end > split)
+        any = requantiseCount1Run(factor, in + split, out + split, end - split) || any;
+    return any;
+}
+
 // Lines past the requantised ones still hold an older granule's overlap.
 void zeroFrom(float* out, int line)
 {
@@ -140,12 +165,16 @@ void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int3
     result = RequantResult{};
     result.firstShortBand = firstShort;
     result.longBandsProcessed = longBands;
+    // The count1 region starts at or before line 2 big_values (the decoder
+    // may stop the big values earlier), and every line from there on holds
+    // -1, 0 or 1.
+    const int count1Start = 2 * gi.big_values;
     int line = 0;
     for (int b = 0; b < longBands && line < extent; ++b) {
         const int p = pretab ? pretab[b] : 0;
         const float factor = gain * t.scaleMultiplier[scale][p][sf.longBands[b] & 31];
         const int end = bands.longStart[b + 1];
-        if (requantiseRun<1>(t, factor, in + line, out + line, end - line))
+        if (requantiseLongRun(t, factor, in, out, line, end, count1Start))
             result.lastNonzeroBand = b;
         line = end;
     }

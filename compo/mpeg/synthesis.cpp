@@ -1,7 +1,12 @@
 #include "compo/mpeg/synthesis.h"
 
+#include "compo/mpeg/cpufeatures.h"
 #include "compo/mpeg/dispatch.h"
 #include "compo/mpeg/windowkernels.h"
+#if defined(__x86_64__) || defined(__i386__)
+#include "compo/mpeg/x86/variants.h"
+#define MORVIK_X86_VARIANTS 1
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -178,14 +183,53 @@ void SetInvertPolarity(SynthesisState& s, bool on)
 // step they cannot decide. The decided samples are clipped by the
 // saturation of the packing, which gives what the compare-and-branch
 // clipping of the plain kernel gives.
-void WindowToPcmMonoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
+void WindowToPcmMonoBaseline(const SynthesisWindow& window, const SynthesisRing& ring, int offset,
+                             std::int16_t* out)
 {
     windowExactly<true>(window, ring, offset, out, 1);
 }
 
-void WindowToPcmStereoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
+void WindowToPcmStereoBaseline(const SynthesisWindow& window, const SynthesisRing& ring, int offset,
+                               std::int16_t* out)
 {
     windowExactly<true>(window, ring, offset, out, 2);
+}
+
+namespace {
+
+// The reference's windowing on this processor: the same samples either way,
+// the four-lane form where it can run (chosen once).
+struct ExactWindowing {
+    WindowToPcmFn mono = WindowToPcmMonoBaseline;
+    WindowToPcmFn stereo = WindowToPcmStereoBaseline;
+    ExactWindowing()
+    {
+#ifdef MORVIK_X86_VARIANTS
+        if (hostInstructionSets().avx2Fma) {
+            const DecoderDispatch fourLanes = x86::pentiumCmovVariants();
+            mono = fourLanes.WindowToPcmMono;
+            stereo = fourLanes.WindowToPcmStereo;
+        }
+#endif
+    }
+};
+
+const ExactWindowing& exactWindowing()
+{
+    static const ExactWindowing windowing;
+    return windowing;
+}
+
+} // namespace
+
+void WindowToPcmMonoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
+{
+    exactWindowing().mono(window, ring, offset, out);
+}
+
+void WindowToPcmStereoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
+{
+    exactWindowing().stereo(window, ring, offset, out);
 }
 
 void WindowToPcmMonoPlain(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)

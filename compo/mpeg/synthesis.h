@@ -71,9 +71,16 @@ void Dct32x4(const float (&in)[32][4], float (&out)[32][4]);
 // Reference windowing: extended-precision sums, round half to even, clip.
 // These sum in double precision and take the extended sum only for a sample
 // that the double sum cannot decide; the Plain kernels always sum in
-// extended precision. Both give the same samples, bit for bit.
+// extended precision. Both give the same samples, bit for bit. The double
+// sums run in four lanes with AVX2 and FMA where the processor has them
+// (the Pentium-class CMOV windowing, the same samples), else in the
+// baseline instruction set (the Baseline kernels).
 void WindowToPcmMonoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out);
 void WindowToPcmStereoRef(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out);
+void WindowToPcmMonoBaseline(const SynthesisWindow& window, const SynthesisRing& ring, int offset,
+                             std::int16_t* out);
+void WindowToPcmStereoBaseline(const SynthesisWindow& window, const SynthesisRing& ring, int offset,
+                               std::int16_t* out);
 void WindowToPcmMonoPlain(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out);
 void WindowToPcmStereoPlain(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out);
 

@@ -41,14 +41,46 @@ inline const T* oddBlock(const T* ring, int offset, int i)
 }
 
 // The largest magnitude among the ring's finite values (every block is
-// read by each step), from the blocks' own.
+// read by each step), from the blocks' own. Those are never NaN (the ring's
+// store passes a NaN over) and never negative, so the order in which they
+// are compared cannot change the result.
 inline float largestMagnitude(const SynthesisRing& ring)
 {
+#if defined(__SSE2__)
+    static_assert(sizeof ring.blockMagnitude == 16 * sizeof(float));
+    const float* m = ring.blockMagnitude;
+    __m128 largest = _mm_max_ps(_mm_max_ps(_mm_loadu_ps(m), _mm_loadu_ps(m + 4)),
+                                _mm_max_ps(_mm_loadu_ps(m + 8), _mm_loadu_ps(m + 12)));
+    largest = _mm_max_ps(largest, _mm_movehl_ps(largest, largest));
+    largest = _mm_max_ss(largest, _mm_shuffle_ps(largest, largest, 1));
+    return _mm_cvtss_f32(largest);
+#else
     float largest = 0;
     for (const float m : ring.blockMagnitude)
         largest = m > largest ? m : largest;
     return largest;
+#endif
 }
+
+#if defined(__SSE2__)
+// 32 samples into every second 16-bit slot of out (a stereo frame's one
+// channel), the other channel's slots kept: four samples a time widened into
+// the low halves of 32-bit lanes over the kept high halves. The last four
+// are written one by one, so nothing past the 63rd slot is read.
+inline void storeEverySecond(const std::int16_t (&samples)[32], std::int16_t* out)
+{
+    const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFFFF0000u));
+    const __m128i zero = _mm_setzero_si128();
+    for (int j = 0; j < 28; j += 4) {
+        const __m128i four = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + j));
+        __m128i* at = reinterpret_cast<__m128i*>(out + 2 * j);
+        const __m128i kept = _mm_and_si128(_mm_loadu_si128(at), keep);
+        _mm_storeu_si128(at, _mm_or_si128(kept, _mm_unpacklo_epi16(four, zero)));
+    }
+    for (int j = 28; j < 32; ++j)
+        out[2 * j] = samples[j];
+}
+#endif
 
 // Where the eight even and eight odd blocks of a step start among the
 // ring's widened values.
@@ -291,12 +323,10 @@ inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16
         for (int j = 0; j < 32; ++j)
             samples[j] = clip16(values[j]);
     }
-    if (step == 1) {
+    if (step == 1)
         std::memcpy(out, samples, sizeof samples);
-        return true;
-    }
-    for (int j = 0; j < 32; ++j)
-        out[j * step] = samples[j];
+    else
+        storeEverySecond(samples, out);
     return true;
 }
 #elif defined(__SSE2__)
@@ -346,8 +376,7 @@ inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16
     alignas(16) std::int16_t samples[32];
     for (int k = 0; k < 4; ++k)
         _mm_store_si128(reinterpret_cast<__m128i*>(samples + 8 * k), pcm[k]);
-    for (int j = 0; j < 32; ++j)
-        out[j * step] = samples[j];
+    storeEverySecond(samples, out);
     return true;
 }
 #else

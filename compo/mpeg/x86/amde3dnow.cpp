@@ -15,9 +15,25 @@ namespace morvik::mpeg::x86 {
 
 namespace {
 
+// Each boundary's eight butterflies in one vector each way: the lower
+// side loaded and stored reversed by a lane permutation, products fused
+// with their sums.
 void antialias(float* spectrum, int boundaries)
 {
-    antialiasBoundaries<8>(spectrum, boundaries);
+    const AntialiasCoefficients& c = antialiasCoefficients();
+    const __m256 cs = _mm256_loadu_ps(c.cs);
+    const __m256 ca = _mm256_loadu_ps(c.ca);
+    const __m256i reverse = _mm256_set_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    for (int b = 0; b < boundaries; ++b) {
+        float* lo = spectrum + 18 * b + 10;  // lo[7 - i] is butterfly i's lower value
+        float* hi = spectrum + 18 * (b + 1);
+        const __m256 l = _mm256_permutevar8x32_ps(_mm256_loadu_ps(lo), reverse);
+        const __m256 h = _mm256_loadu_ps(hi);
+        const __m256 newLo = _mm256_fmsub_ps(l, cs, _mm256_mul_ps(h, ca));
+        const __m256 newHi = _mm256_fmadd_ps(h, cs, _mm256_mul_ps(l, ca));
+        _mm256_storeu_ps(lo, _mm256_permutevar8x32_ps(newLo, reverse));
+        _mm256_storeu_ps(hi, newHi);
+    }
 }
 
 // The windowing in eight lanes: the sixteen values n of each set in two
