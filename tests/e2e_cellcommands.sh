@@ -40,6 +40,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
+source "$4"
+# The window's log and, first, what the files hold.
 fail() {
   echo "$*" >&2
   for i in 1 2 3; do "$cli" read --v1 "$work/music/s$i.mp3" >&2; done
@@ -47,35 +49,12 @@ fail() {
   exit 1
 }
 
-clip() { timeout 5 xclip -o -selection clipboard 2>/dev/null || true; }
-
-# Polls (up to 30 s) until the command given succeeds.
-await() {
-  local what=$1
-  shift
-  for _ in $(seq 1 300); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  fail "timed out waiting for: $what"
-}
-
 clip_is() { [ "$(clip | od -An -c)" = "$(printf '%b' "$1" | od -An -c)" ]; }
 # Field N (morvik-cli read: 3 title, 4 artist, 8 track, 9 genre) of file I.
 field_is() { [ "$("$cli" read --v1 "$work/music/s$2.mp3" | cut -f"$1")" = "$3" ]; }
 
-window=""
-find_window() {
-  window=$(xdotool search --onlyvisible --name "Morvik」 ver2" 2>/dev/null | head -n 1 || true)
-  [ -n "$window" ]
-}
-await "the editor window" find_window
-xdotool windowfocus --sync "$window" || true
-
-# The grid has the focus on the first file's name. Ctrl+C copies it once
-# the start-up load has filled the grid.
-copy_first_name() { xdotool key ctrl+c; clip_is 's1.mp3'; }
-await "the folder load" copy_first_name
+wait_for_window
+wait_for_load s1.mp3
 
 # Copy: title and artist of the first two files, selected with Shift+arrows.
 xdotool key --delay 40 Right shift+Right shift+Down ctrl+c
@@ -140,4 +119,5 @@ echo "4 MB of noise pasted and undone; files unchanged"
 DRIVE
 chmod +x "$work/drive.sh"
 
-xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work" "$cli" "$screenshot"
+xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work" "$cli" "$screenshot" \
+  "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"

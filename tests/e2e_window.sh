@@ -9,10 +9,11 @@ fail() {
   exit 1
 }
 
-# Sets `window` to the editor's window once it shows (up to 10 s).
+# Sets `window` to the editor's window once it shows (up to 30 s: a loaded
+# machine can take that long to start a program under Xvfb).
 wait_for_window() {
   window=""
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 300); do
     window=$(xdotool search --onlyvisible --name "Morvik」 ver2" 2>/dev/null | head -n 1 || true)
     [ -n "$window" ] && break
     sleep 0.1
@@ -27,7 +28,7 @@ wait_for_window() {
 wait_for_load() { # FIRST_FILE_NAME
   for _ in $(seq 1 300); do
     xdotool key ctrl+c
-    if [ "$(timeout 5 xclip -o -selection clipboard 2>/dev/null || true)" = "$1" ]; then
+    if [ "$(clip)" = "$1" ]; then
       return 0
     fi
     sleep 0.1
