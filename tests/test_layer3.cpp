@@ -329,6 +329,64 @@ TEST(Layer3Requantise, Count1LinesGiveTheTableProductsBitForBit)
     }
 }
 
+// A run is written from the power table while it is checked; one escaped
+// value (outside -32..31) sends its whole run through the slow path. Every
+// other line must come out as if that value were 0, bit for bit, and the
+// escaped line must hold |v|^(4/3) times the factor, not the table entry its
+// masked index points at. In long and in short blocks (whose runs are
+// interleaved into the reorder buffer).
+TEST(Layer3Requantise, AnEscapedValueLeavesTheOtherLinesOfItsRunUnchanged)
+{
+    const auto decoder = decoderFor({0xFF, 0xFB, 0x90, 0x64});
+    const BandLayout& bands = decoder->layer3().bands;
+    Layer3Tables tables;
+    tables.build();
+    std::mt19937 random(9);
+    std::uniform_int_distribution<int> small(-32, 31), line(0, 399), escape(32, 8206);
+    for (int blockType : {0, 2}) {
+        for (int round = 0; round < 40; ++round) {
+            SCOPED_TRACE(testing::Message() << blockType << " " << round);
+            std::int32_t in[576];
+            for (std::int32_t& v : in)
+                v = small(random);
+            const int at = line(random);
+            const std::int32_t value = (round & 1 ? -1 : 1) * escape(random);
+            GranuleSideInfo gi;
+            gi.global_gain = 150;
+            gi.block_type = blockType;
+            gi.big_values = 288;
+            ScaleFactorSet sf;
+            const auto run = [&](std::int32_t v, float* out) {
+                std::int32_t copy[576];
+                std::copy(in, in + 576, copy);
+                copy[at] = v;
+                float reorder[576];
+                int extent = 576;
+                RequantResult result;
+                RequantiseGranule(tables, bands, copy, out, extent, sf, gi, result, reorder);
+            };
+            float withEscape[576], withZero[576];
+            run(value, withEscape);
+            run(0, withZero);
+            int mismatches = 0, escapedLines = 0;
+            for (int k = 0; k < 576; ++k) {
+                if (std::bit_cast<std::uint32_t>(withEscape[k]) == std::bit_cast<std::uint32_t>(withZero[k]))
+                    continue;
+                if (withZero[k] != 0.0f) {
+                    ++mismatches;
+                    continue;
+                }
+                ++escapedLines;
+                const double expected = std::copysign(std::pow(std::abs(value), 4.0 / 3.0), value) *
+                                        tables.globalGain[gi.global_gain + 6];
+                EXPECT_NEAR(withEscape[k] / expected, 1.0, 1e-5);
+            }
+            EXPECT_EQ(mismatches, 0);
+            EXPECT_EQ(escapedLines, 1);
+        }
+    }
+}
+
 TEST(Layer3Stream, UnusableHeadersAreRefused)
 {
     struct Case {

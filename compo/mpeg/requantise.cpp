@@ -42,7 +42,10 @@ float requantiseValue(const Layer3Tables& t, float factor, std::int32_t v)
 // Requantises `count` lines with one factor into out[0], out[stride], ...;
 // true when any is nonzero. A run whose values all lie in -32..31 (nearly
 // every run) takes the table without a test per line: the same product,
-// so the same value.
+// so the same value. The run is written from the table in the same pass
+// that checks it, each index kept inside the table by its low 6 bits; a run
+// with a value outside is then written again, line by line, so what it
+// leaves is as if the check had come first.
 template <int stride>
 bool requantiseRun(const Layer3Tables& t, float factor, const std::int32_t* in, float* out, int count)
 {
@@ -51,13 +54,12 @@ bool requantiseRun(const Layer3Tables& t, float factor, const std::int32_t* in, 
     for (int k = 0; k < count; ++k) {
         // v + 32 as unsigned is below 64 exactly for v in -32..31, and an OR
         // of values below 64 stays below 64.
-        outside |= static_cast<std::uint32_t>(in[k] + 32);
+        const std::uint32_t index = static_cast<std::uint32_t>(in[k] + 32);
+        outside |= index;
         any |= in[k];
+        out[k * stride] = factor * t.power[index & 63];
     }
-    if (outside < 64) {
-        for (int k = 0; k < count; ++k)
-            out[k * stride] = factor * t.power[in[k] + 32];
-    } else {
+    if (outside >= 64) {
         for (int k = 0; k < count; ++k)
             out[k * stride] = requantiseValue(t, factor, in[k]);
     }
