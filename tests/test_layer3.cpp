@@ -85,17 +85,32 @@ TEST(HuffmanTables, EveryCodeDecodesToItsValueAndLength)
         // Tables 17..23 and 25..31 share the codes of 16 and 24.
         const int source = tables.at(number).empty() && number > 16 ? (number < 24 ? 16 : 24) : number;
         for (const Code& c : tables.at(source)) {
-            // Sign bits 0 (positive) and zero linbits follow the code.
-            const auto data = packBits(c.bits);
-            BitReader r;
-            r.BitReaderStart(data.data(), static_cast<std::int32_t>(data.size()));
-            std::int32_t x = -1, y = -1;
-            decodePair(r, d, x, y);
-            const int extraBits = (c.x != 0) + (c.y != 0) + d.linbits * ((c.x == 15) + (c.y == 15));
-            EXPECT_EQ(x, c.x) << "table " << number << " code " << c.bits;
-            EXPECT_EQ(y, c.y) << "table " << number << " code " << c.bits;
-            EXPECT_EQ(r.BitPosition(), static_cast<int>(c.bits.size()) + extraBits)
-                << "table " << number << " code " << c.bits;
+            // After the code: x's linbits (when x is 15), x's sign bit (when
+            // x is nonzero), then y's. Every sign pattern, with linbits all
+            // zero (signs 0..3) or all one (signs 4..7).
+            for (int signs = 0; signs < 8; ++signs) {
+                const bool ones = signs & 4;
+                const auto extended = [&](int value, bool negative, std::string& bits) {
+                    if (value == 15)
+                        bits += std::string(static_cast<std::size_t>(d.linbits), ones ? '1' : '0');
+                    if (value == 15 && ones)
+                        value += (1 << d.linbits) - 1;
+                    if (value != 0)
+                        bits += negative ? '1' : '0';
+                    return negative ? -value : value;
+                };
+                std::string bits = c.bits;
+                const int expectX = extended(c.x, signs & 2, bits);
+                const int expectY = extended(c.y, signs & 1, bits);
+                const auto data = packBits(bits);
+                BitReader r;
+                r.BitReaderStart(data.data(), static_cast<std::int32_t>(data.size()));
+                std::int32_t x = -1, y = -1;
+                decodePair(r, d, x, y);
+                EXPECT_EQ(x, expectX) << "table " << number << " bits " << bits;
+                EXPECT_EQ(y, expectY) << "table " << number << " bits " << bits;
+                EXPECT_EQ(r.BitPosition(), static_cast<int>(bits.size())) << "table " << number << " bits " << bits;
+            }
             ++checked;
         }
     }

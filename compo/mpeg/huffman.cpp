@@ -76,6 +76,24 @@ std::int32_t escaped(BitReader& reader, std::int32_t value, int linbits)
 
 namespace {
 
+// Reads the sign bits that follow a pair's code (one per nonzero value, x's
+// first; the leaf's low byte counts them) and applies them without a branch
+// on the data: with one nonzero value its bit may be applied to both, the
+// zero one staying 0; with two, x's bit is the first. So x's bit is the read
+// shifted right by nonzero - 1 and y's is its last, and (v ^ -s) + s is -v
+// for s = 1 and v for s = 0.
+inline void applySigns(BitReader& reader, std::uint32_t leaf, std::int32_t& x, std::int32_t& y)
+{
+    const int nonzero = static_cast<int>(leaf & 0xFF);
+    if (nonzero == 0)
+        return;
+    const std::uint32_t signs = reader.ReadBitsRefill(nonzero);
+    const std::int32_t signX = static_cast<std::int32_t>(signs >> (nonzero - 1));
+    const std::int32_t signY = static_cast<std::int32_t>(signs & 1);
+    x = (x ^ -signX) + signX;
+    y = (y ^ -signY) + signY;
+}
+
 // One pair; `escape` is known per region, so the test on the table kind
 // leaves the inner loop.
 template <bool escape>
@@ -86,23 +104,20 @@ inline void decodePairOf(BitReader& reader, const std::uint32_t* table, int linb
     x = static_cast<std::int32_t>((leaf >> 8) & 0xFF);
     y = static_cast<std::int32_t>((leaf >> 16) & 0xFF);
     if constexpr (escape) {
-        x = escaped(reader, x, linbits);
-        y = escaped(reader, y, linbits);
-    } else {
-        // Without escapes the sign bits of x and y follow the code together.
-        const int nonzero = static_cast<int>(leaf & 0xFF);
-        if (nonzero == 0)
+        // Linbits come between a value of 15 and its sign bit; a pair without
+        // one has its sign bits right after its code, as in the tables
+        // without escapes. Reading both at once loads the same bytes as
+        // reading them one by one: either way the window is topped up exactly
+        // when fewer than 4 bits are held (one by one, at 3 held bits, only
+        // for the second read, at 2 held bits), and a top-up at 2 or 3 held
+        // bits loads the same 3 bytes.
+        if (x == 15 || y == 15) {
+            x = escaped(reader, x, linbits);
+            y = escaped(reader, y, linbits);
             return;
-        const std::uint32_t signs = reader.ReadBitsRefill(nonzero);
-        if (nonzero == 2) {
-            x = (signs & 2) ? -x : x;
-            y = (signs & 1) ? -y : y;
-        } else if (x != 0) {
-            x = signs ? -x : x;
-        } else {
-            y = signs ? -y : y;
         }
     }
+    applySigns(reader, leaf, x, y);
 }
 
 template <bool escape>
