@@ -299,15 +299,20 @@ TEST(Layer3Stream, EightKilohertzUsesItsOwnBands)
     EXPECT_EQ(bands.mixedLongBands, 6);
 }
 
+// The band layout of 44.1 kHz MPEG-1 and freshly built tables.
+class Layer3Requantise : public testing::Test {
+protected:
+    Layer3Requantise() { tables.build(); }
+    const std::unique_ptr<MpegDecoder> decoder = decoderFor({0xFF, 0xFB, 0x90, 0x64});
+    const BandLayout& bands = decoder->layer3().bands;
+    Layer3Tables tables;
+};
+
 // Lines of the count1 region (-1, 0 or 1) skip the power table; with the
 // region moved past the granule every line takes the table, and both must
 // give the same floats bit for bit.
-TEST(Layer3Requantise, Count1LinesGiveTheTableProductsBitForBit)
+TEST_F(Layer3Requantise, Count1LinesGiveTheTableProductsBitForBit)
 {
-    const auto decoder = decoderFor({0xFF, 0xFB, 0x90, 0x64});
-    const BandLayout& bands = decoder->layer3().bands;
-    Layer3Tables tables;
-    tables.build();
     std::mt19937 random(5);
     std::uniform_int_distribution<int> big(-40, 40), unit(-1, 1), scale(0, 15), gain(0, 255);
     for (int bigValues : {0, 1, 37, 100, 200, 288}) {
@@ -350,12 +355,8 @@ TEST(Layer3Requantise, Count1LinesGiveTheTableProductsBitForBit)
 // escaped line must hold |v|^(4/3) times the factor, not the table entry its
 // masked index points at. In long and in short blocks (whose runs are
 // interleaved into the reorder buffer).
-TEST(Layer3Requantise, AnEscapedValueLeavesTheOtherLinesOfItsRunUnchanged)
+TEST_F(Layer3Requantise, AnEscapedValueLeavesTheOtherLinesOfItsRunUnchanged)
 {
-    const auto decoder = decoderFor({0xFF, 0xFB, 0x90, 0x64});
-    const BandLayout& bands = decoder->layer3().bands;
-    Layer3Tables tables;
-    tables.build();
     std::mt19937 random(9);
     std::uniform_int_distribution<int> small(-32, 31), line(0, 399), escape(32, 8206);
     for (int blockType : {0, 2}) {
