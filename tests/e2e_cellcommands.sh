@@ -119,5 +119,6 @@ echo "4 MB of noise pasted and undone; files unchanged"
 DRIVE
 chmod +x "$work/drive.sh"
 
-xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work" "$cli" "$screenshot" \
+source "$(dirname "$0")/xvfb.sh"
+run_in_xvfb "$work/drive.sh" "$work" "$cli" "$screenshot" \
   "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"

@@ -81,4 +81,5 @@ echo "2/12 kept: $("$cli" read --v2 "$work/nofm/a.mp3"); renamed: $(ls "$work/no
 DRIVE
 chmod +x "$work/drive.sh"
 
-xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work" "$cli" "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"
+source "$(dirname "$0")/xvfb.sh"
+run_in_xvfb "$work/drive.sh" "$work" "$cli" "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"

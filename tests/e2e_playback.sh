@@ -93,4 +93,5 @@ CHECK
 DRIVE
 chmod +x "$work/drive.sh"
 
-xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work" "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"
+source "$(dirname "$0")/xvfb.sh"
+run_in_xvfb "$work/drive.sh" "$work" "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"

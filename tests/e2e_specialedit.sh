@@ -73,4 +73,5 @@ echo "renamed: $(ls "$work/music" | tr '\n' ' ')"
 DRIVE
 chmod +x "$work/drive.sh"
 
-xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work" "$cli" "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"
+source "$(dirname "$0")/xvfb.sh"
+run_in_xvfb "$work/drive.sh" "$work" "$cli" "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"
