@@ -16,7 +16,7 @@ packages=(
   lame twolame ffmpeg
   # the end-to-end tests in a real window (xclip for the X clipboard), and
   # Japanese glyphs to render
-  xvfb xauth xdotool xclip fonts-noto-cjk
+  xvfb xdotool xclip fonts-noto-cjk
   # the include-layer check (tests/check_includes.py) runs on /usr/bin/python3
   python3
   # tag peer for the ID3v2 interoperability tests (UTF-16/UTF-8, v2.2-2.4,
