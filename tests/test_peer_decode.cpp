@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <vector>
 
 using namespace decodetest;
 using namespace testsupport;
@@ -28,6 +29,47 @@ std::string makeSignal(const TempDir& dir, int rate, int channels)
                             "':s=" + std::to_string(rate) + ":d=2\" -c:a pcm_s16le " + shellQuote(wav);
     EXPECT_EQ(run(cmd).status, 0) << cmd;
     return wav;
+}
+
+// What a peer decoder made of a stream, and how ours is compared with it.
+struct PeerPcm {
+    std::vector<std::int16_t> samples;
+    const char* name = "FFmpeg";
+    // Our leading samples the peer does not output.
+    std::size_t skip = 0;
+    // The peer outputs every frame, as we do; else ours may run longer.
+    bool sameLength = true;
+    // The peer rounds to the nearest sample, so the differences stay small
+    // on average too.
+    bool closeRounding = true;
+};
+
+// Ours within 1 LSB of the peer's under every routine table.
+void expectEveryChoiceMatches(const char* caseName, const std::string& stream, int rate, int channels,
+                              const PeerPcm& peer)
+{
+    ReferenceRoutinesAfter restore;
+    for (const RoutineChoice& choice : routineChoices()) {
+        SCOPED_TRACE(choice.name);
+        choice.select();
+        const DecodedStream ours = decodeStream(stream);
+        ASSERT_TRUE(ours.opened);
+        EXPECT_EQ(ours.format.sampleRate, rate);
+        EXPECT_EQ(ours.format.channels, channels);
+        if (peer.sameLength) {
+            ASSERT_EQ(ours.pcm.size(), peer.samples.size()) << "both decoders output every frame";
+        } else {
+            ASSERT_GE(ours.pcm.size(), peer.samples.size() + peer.skip);
+        }
+        const Difference d = compare(ours.pcm, peer.skip, peer.samples, 0, peer.samples.size());
+        std::cout << caseName << " (" << choice.name << "): " << d.compared << " samples, max " << d.maxAbs
+                  << " LSB, RMS " << d.rms << " LSB against " << peer.name << "\n";
+        EXPECT_EQ(d.compared, peer.samples.size());
+        EXPECT_LE(d.maxAbs, 1) << "at sample " << d.worstIndex;
+        if (peer.closeRounding) {
+            EXPECT_LT(d.rms, 0.289);
+        }
+    }
 }
 
 struct PeerCase {
@@ -60,31 +102,15 @@ TEST_P(PeerDecode, MatchesFfmpegWithinOneLsb)
                                                 " -f s16le -c:a pcm_s16le " + shellQuote(peerPcm);
     ASSERT_EQ(run(decode).status, 0) << decode;
 
-    const auto peer = toSamples(readFile(peerPcm));
-    const std::size_t skip = c.lamePeer ? kLameDecoderDelay * static_cast<std::size_t>(c.channels) : 0;
-    const std::string stream = readFile(mp3);
-    ReferenceRoutinesAfter restore;
-    for (const RoutineChoice& choice : routineChoices()) {
-        SCOPED_TRACE(choice.name);
-        choice.select();
-        const DecodedStream ours = decodeStream(stream);
-        ASSERT_TRUE(ours.opened);
-        EXPECT_EQ(ours.format.sampleRate, c.rate);
-        EXPECT_EQ(ours.format.channels, c.channels);
-        if (c.lamePeer) {
-            ASSERT_GE(ours.pcm.size(), peer.size() + skip);
-        } else {
-            ASSERT_EQ(ours.pcm.size(), peer.size()) << "both decoders output every frame";
-        }
-        const Difference d = compare(ours.pcm, skip, peer, 0, peer.size());
-        std::cout << c.name << " (" << choice.name << "): " << d.compared << " samples, max " << d.maxAbs
-                  << " LSB, RMS " << d.rms << " LSB against " << (c.lamePeer ? "LAME" : "FFmpeg") << "\n";
-        EXPECT_EQ(d.compared, peer.size());
-        EXPECT_LE(d.maxAbs, 1) << "at sample " << d.worstIndex;
-        if (!c.lamePeer) {
-            EXPECT_LT(d.rms, 0.289);  // LAME's decoder rounds less closely
-        }
+    PeerPcm peer;
+    peer.samples = toSamples(readFile(peerPcm));
+    if (c.lamePeer) {
+        peer.name = "LAME";
+        peer.skip = kLameDecoderDelay * static_cast<std::size_t>(c.channels);
+        peer.sameLength = false;
+        peer.closeRounding = false;  // LAME's decoder rounds less closely
     }
+    expectEveryChoiceMatches(c.name, readFile(mp3), c.rate, c.channels, peer);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -186,23 +212,9 @@ TEST_P(PeerDecodeLayer2, MatchesFfmpegWithinOneLsb)
                                " -f s16le -c:a pcm_s16le " + shellQuote(peerPcm);
     ASSERT_EQ(run(decode).status, 0) << decode;
 
-    const auto peer = toSamples(readFile(peerPcm));
-    const std::string stream = readFile(mp2);
-    ReferenceRoutinesAfter restore;
-    for (const RoutineChoice& choice : routineChoices()) {
-        SCOPED_TRACE(choice.name);
-        choice.select();
-        const DecodedStream ours = decodeStream(stream);
-        ASSERT_TRUE(ours.opened);
-        EXPECT_EQ(ours.format.sampleRate, c.rate);
-        EXPECT_EQ(ours.format.channels, c.channels);
-        ASSERT_EQ(ours.pcm.size(), peer.size()) << "both decoders output every frame";
-        const Difference d = compare(ours.pcm, 0, peer, 0, peer.size());
-        std::cout << c.name << " (" << choice.name << "): " << d.compared << " samples, max " << d.maxAbs
-                  << " LSB, RMS " << d.rms << " LSB against FFmpeg\n";
-        EXPECT_LE(d.maxAbs, 1) << "at sample " << d.worstIndex;
-        EXPECT_LT(d.rms, 0.289);
-    }
+    PeerPcm peer;
+    peer.samples = toSamples(readFile(peerPcm));
+    expectEveryChoiceMatches(c.name, readFile(mp2), c.rate, c.channels, peer);
 }
 
 INSTANTIATE_TEST_SUITE_P(
