@@ -2,12 +2,10 @@
 // alone, then on the editor window's grid and records (Qt's offscreen
 // platform), repaint included. Prints figures; asserts nothing.
 // Usage: bench_gridsort [ROWS]
-#include "app/Unit1.h"
 #include "app/gridsort.h"
+#include "windowbench.h"
 
 #include <QApplication>
-#include <QTemporaryDir>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -15,16 +13,6 @@
 #include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-template <class F> double timed(F&& body)
-{
-    const auto start = Clock::now();
-    body();
-    QApplication::processEvents(); // the repaint the change asked for
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Titles of a real collection: Japanese and ASCII, many repeated.
 std::string title(std::mt19937& random)
@@ -40,8 +28,7 @@ std::string title(std::mt19937& random)
 
 int main(int argc, char** argv)
 {
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    windowbench::useOffscreenUnlessNamed();
     QApplication app(argc, argv);
     const int rows = argc > 1 ? std::atoi(argv[1]) : 5000;
     std::mt19937 random(5);
@@ -49,7 +36,7 @@ int main(int argc, char** argv)
     std::vector<std::string> titles;
     for (int i = 0; i < rows; ++i)
         titles.push_back(title(random));
-    double seconds = timed([&] {
+    double seconds = windowbench::timedWithRepaint([&] {
         std::vector<std::string> keys;
         for (const std::string& text : titles)
             keys.push_back(morvik::sorting::cp932SortKey(text));
@@ -58,18 +45,11 @@ int main(int argc, char** argv)
     });
     std::printf("logic: keys and exchange order of %d titles, both directions: %.4f s\n", rows, seconds);
 
-    // An empty folder of its own; the rows stand for loaded files.
-    QTemporaryDir folder;
-    TForm1 form(folder.path());
-    form.resize(800, 600);
-    form.show();
-    QApplication::processEvents();
-    form.sg->SetRowCount(rows + 1);
-    form.Files.Items.resize(static_cast<std::size_t>(rows));
-    form.Files.Count = rows;
+    windowbench::WindowWithRows window(rows);
+    TForm1& form = window.form;
     for (int row = 1; row <= rows; ++row) {
         const std::string name = std::to_string(row) + ".mp3";
-        form.Files.Items[static_cast<std::size_t>(row - 1)].Path = folder.path().toStdString() + "/" + name;
+        form.Files.Items[static_cast<std::size_t>(row - 1)].Path = window.folder.path().toStdString() + "/" + name;
         form.sg->SetCells(0, row, QString::fromStdString(name));
         form.sg->SetCells(1, row, QString::fromStdString(titles[static_cast<std::size_t>(row - 1)]));
         for (int col = 2; col < 8; ++col)
@@ -79,13 +59,13 @@ int main(int argc, char** argv)
 
     // The menu's handlers, as the user runs them.
     form.sg->SetCurrentCell(1, 1);
-    seconds = timed([&] {
+    seconds = windowbench::timedWithRepaint([&] {
         form.S2Click();
         form.S2Click();
     });
     std::printf("window: sort of %d rows by title, descending then ascending: %.4f s\n", rows, seconds);
 
-    seconds = timed([&] { form.N6Click(); });
+    seconds = windowbench::timedWithRepaint([&] { form.N6Click(); });
     std::printf("window: fitting columns 0-6 over %d rows: %.4f s\n", rows, seconds);
     return 0;
 }
