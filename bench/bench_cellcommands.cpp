@@ -3,6 +3,7 @@
 // clipboard, and undoing the paste. Prints figures; asserts nothing.
 // Usage: bench_cellcommands [ROWS]
 #include "app/cellcommands.h"
+#include "clipboardblock.h"
 
 #include <chrono>
 #include <cstdio>
@@ -35,21 +36,6 @@ private:
     std::vector<std::string> m_cells;
 };
 
-std::string block(std::int32_t rows, std::int32_t cols)
-{
-    std::string text;
-    for (std::int32_t row = 0; row < rows; ++row) {
-        if (row)
-            text += "\r\n";
-        for (std::int32_t col = 0; col < cols; ++col) {
-            if (col)
-                text += ',';
-            text += "曲名 " + std::to_string(row) + "-" + std::to_string(col);
-        }
-    }
-    return text;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -58,7 +44,7 @@ int main(int argc, char** argv)
     VectorGrid grid(8, rows + 1);
     EditHistory history;
 
-    const std::string text = block(rows, 7);
+    const std::string text = benchblock::clipboardBlock(rows, 7);
     auto start = Clock::now();
     history.push(pasteText(grid, {1, 1}, {1, 1, 1, 1}, text, rows));
     std::printf("paste %d x 7 block (%zu bytes): %.4f s\n", rows, text.size(), secondsSince(start));

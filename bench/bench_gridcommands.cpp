@@ -3,6 +3,7 @@
 // run over 5,000 rows, their undo, and a paste of 10 MB of clipboard text,
 // each run by the window's handler as a menu item runs it, repaint
 // included. Prints figures; asserts nothing. Usage: bench_gridcommands [ROWS]
+#include "clipboardblock.h"
 #include "windowbench.h"
 
 #include <QApplication>
@@ -12,21 +13,6 @@
 #include <string>
 
 namespace {
-
-std::string block(int rows, int cols)
-{
-    std::string text;
-    for (int row = 0; row < rows; ++row) {
-        if (row)
-            text += "\r\n";
-        for (int col = 0; col < cols; ++col) {
-            if (col)
-                text += ',';
-            text += "曲名 " + std::to_string(row) + "-" + std::to_string(col);
-        }
-    }
-    return text;
-}
 
 } // namespace
 
@@ -41,7 +27,7 @@ int main(int argc, char** argv)
     form.sg->SetCurrentCell(1, 1);
     QApplication::processEvents();
 
-    QApplication::clipboard()->setText(QString::fromStdString(block(rows, 7)));
+    QApplication::clipboard()->setText(QString::fromStdString(benchblock::clipboardBlock(rows, 7)));
     double seconds = windowbench::timedWithRepaint([&] { form.Paste1Click(); });
     std::printf("window: paste %d x 7 block: %.4f s\n", rows, seconds);
 
