@@ -7,22 +7,18 @@
 # megabytes of noise pasted and undone (Ctrl+Z).
 # Usage: e2e_cellcommands.sh MORVIK_BINARY MORVIK_CLI [SCREENSHOT.png]
 set -euo pipefail
-command -v xclip > /dev/null || { echo "xclip is not installed (scripts/install-deps.sh installs it)" >&2; exit 1; }
+source "$(dirname "$0")/e2e_setup.sh"
 morvik=$1
 cli=$2
 screenshot=${3:-}
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/morvik-e2e-cells-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/app" "$work/music"
-cp "$morvik" "$work/app/morvik"
-ffmpeg -nostdin -loglevel error -f lavfi -i sine=frequency=440:duration=0.3 -ar 44100 -ac 2 -f wav - |
-  lame --quiet -b 128 - "$work/tone.mp3"
+make_workspace cells "$morvik"
+tone 440 0.3 "$work/tone.mp3"
 for i in 1 2 3; do
   cp "$work/tone.mp3" "$work/music/s$i.mp3"
   "$cli" write --v1 "$work/music/s$i.mp3" "T$i" "A$i" "Album" "2001" "" "7" "Rock"
 done
-printf '[women]\ndefdir=%s\ntagv=1\n' "$work/music" > "$work/app/tag.ini"
+write_settings "$work/music" 1
 
 cat > "$work/drive.sh" <<'DRIVE'
 #!/usr/bin/env bash
@@ -119,6 +115,4 @@ echo "4 MB of noise pasted and undone; files unchanged"
 DRIVE
 chmod +x "$work/drive.sh"
 
-source "$(dirname "$0")/xvfb.sh"
-run_in_xvfb "$work/drive.sh" "$work" "$cli" "$screenshot" \
-  "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"
+run_in_xvfb "$work/drive.sh" "$work" "$cli" "$screenshot" "$window_helpers"

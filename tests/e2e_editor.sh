@@ -8,22 +8,15 @@
 # the apply writes both, and ffprobe reads "2/12" back.
 # Usage: e2e_editor.sh MORVIK_BINARY MORVIK_CLI
 set -euo pipefail
-command -v xclip > /dev/null || { echo "xclip is not installed (scripts/install-deps.sh installs it)" >&2; exit 1; }
+source "$(dirname "$0")/e2e_setup.sh"
 morvik=$1
 cli=$2
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/morvik-e2e-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/app" "$work/music"
-
-# The settings file lies beside the executable, so the program runs from a
-# copy in a folder of its own.
-cp "$morvik" "$work/app/morvik"
+make_workspace editor "$morvik"
 song="$work/music/song.mp3"
-ffmpeg -nostdin -loglevel error -f lavfi -i sine=frequency=440:duration=0.3 -ar 44100 -ac 2 -f wav - |
-  lame --quiet -b 128 - "$song"
+tone 440 0.3 "$song"
 "$cli" write --v1 "$song" "Old title" "Artist" "Album" "2001" "" "1" "Rock"
-printf '[women]\ndefdir=%s\ntagv=1\n' "$work/music" > "$work/app/tag.ini"
+write_settings "$work/music" 1
 mkdir -p "$work/nofm"
 ffmpeg -nostdin -loglevel error -i "$song" -c copy -metadata title=Sora -metadata track=2/12 "$work/nofm/a.mp3"
 cp "$song" "$work/nofm/b.mp3"
@@ -81,5 +74,4 @@ echo "2/12 kept: $("$cli" read --v2 "$work/nofm/a.mp3"); renamed: $(ls "$work/no
 DRIVE
 chmod +x "$work/drive.sh"
 
-source "$(dirname "$0")/xvfb.sh"
-run_in_xvfb "$work/drive.sh" "$work" "$cli" "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"
+run_in_xvfb "$work/drive.sh" "$work" "$cli" "$window_helpers"

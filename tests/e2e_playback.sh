@@ -9,26 +9,19 @@
 # the output.
 # Usage: e2e_playback.sh MORVIK_BINARY MORVIK_CLI
 set -euo pipefail
-command -v xclip > /dev/null || { echo "xclip is not installed (scripts/install-deps.sh installs it)" >&2; exit 1; }
+source "$(dirname "$0")/e2e_setup.sh"
 morvik=$1
 cli=$2
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/morvik-e2e-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/app" "$work/music" "$work/home"
-cp "$morvik" "$work/app/morvik"
-
-tone() { # FREQUENCY SECONDS FILE
-  ffmpeg -nostdin -loglevel error -f lavfi -i "sine=frequency=$1:duration=$2" -ar 44100 -ac 2 -f wav - |
-    lame --quiet -b 128 - "$3"
-}
+make_workspace playback "$morvik"
+mkdir "$work/home"
 tone 440 0.3 "$work/music/a.mp3"
 tone 660 0.2 "$work/music/b.mp3"
 "$cli" write --v1 "$work/music/a.mp3" "Song A" "Artist" "Album" "2001" "" "1" "Rock"
 "$cli" write --v1 "$work/music/b.mp3" "Song B" "Artist" "Album" "2002" "" "2" "Rock"
 "$cli" decode "$work/music/a.mp3" "$work/a.pcm"
 "$cli" decode "$work/music/b.mp3" "$work/b.pcm"
-printf '[women]\ndefdir=%s\ntagv=1\n' "$work/music" > "$work/app/tag.ini"
+write_settings "$work/music" 1
 mkfifo "$work/tap.fifo"
 printf 'pcm.morviktap { type file; slave.pcm "null"; file "%s"; format "raw" }\n' "$work/tap.fifo" \
   > "$work/home/.asoundrc"
@@ -93,5 +86,4 @@ CHECK
 DRIVE
 chmod +x "$work/drive.sh"
 
-source "$(dirname "$0")/xvfb.sh"
-run_in_xvfb "$work/drive.sh" "$work" "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"
+run_in_xvfb "$work/drive.sh" "$work" "$window_helpers"

@@ -6,22 +6,18 @@
 # Ctrl+S, and check the new file names and tags on disk.
 # Usage: e2e_specialedit.sh MORVIK_BINARY MORVIK_CLI
 set -euo pipefail
-command -v xclip > /dev/null || { echo "xclip is not installed (scripts/install-deps.sh installs it)" >&2; exit 1; }
+source "$(dirname "$0")/e2e_setup.sh"
 morvik=$1
 cli=$2
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/morvik-e2e-special-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/app" "$work/music"
-cp "$morvik" "$work/app/morvik"
-ffmpeg -nostdin -loglevel error -f lavfi -i sine=frequency=440:duration=0.3 -ar 44100 -ac 2 -f wav - |
-  lame --quiet -b 128 - "$work/tone.mp3"
+make_workspace special "$morvik"
+tone 440 0.3 "$work/tone.mp3"
 # File names in one order, titles in another.
 for pair in a.mp3:b b.mp3:a c.mp3:d; do
   cp "$work/tone.mp3" "$work/music/${pair%%:*}"
   "$cli" write --v1 "$work/music/${pair%%:*}" "${pair##*:}" "Artist" "Album" "2001" "" "1" "Rock"
 done
-printf '[women]\ndefdir=%s\ntagv=1\ntokusyu=3\ntokusyu_str=%%N-%%T\n' "$work/music" > "$work/app/tag.ini"
+write_settings "$work/music" 1 tokusyu=3 tokusyu_str=%N-%T
 
 cat > "$work/drive.sh" <<'DRIVE'
 #!/usr/bin/env bash
@@ -73,5 +69,4 @@ echo "renamed: $(ls "$work/music" | tr '\n' ' ')"
 DRIVE
 chmod +x "$work/drive.sh"
 
-source "$(dirname "$0")/xvfb.sh"
-run_in_xvfb "$work/drive.sh" "$work" "$cli" "$(cd "$(dirname "$0")" && pwd)/e2e_window.sh"
+run_in_xvfb "$work/drive.sh" "$work" "$cli" "$window_helpers"
