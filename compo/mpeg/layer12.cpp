@@ -5,6 +5,7 @@
 #include "compo/mpeg/synthesis.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -90,6 +91,71 @@ int slot(const Layer12State& s, int sb, int ch)
     return s.channels == 2 ? 2 * sb + ch : sb;
 }
 
+// The samples of a time step (Layer I) or of a granule of three (Layer II)
+// are read through the bit reader in 32-bit words into a byte buffer, and
+// each field is then cut from it at its bit offset, which is the same in
+// every step or granule of the frame: the fields depend on no reader state
+// and their decoding takes no branch on the data. A field is at most 48
+// bits (three 16-bit codes), 32 subbands of 2 channels at most 3072 bits.
+constexpr int kBlockBitsMax = 32 * 2 * 48;
+// With room for the zeros written after the bits and for an 8-byte load at
+// the last field.
+constexpr int kBlockBytes = kBlockBitsMax / 8 + 12;
+
+std::uint64_t loadBigEndian64(const std::uint8_t* p)
+{
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if constexpr (std::endian::native == std::endian::little)
+        word = __builtin_bswap64(word);
+    return word;
+}
+
+void storeBigEndian32(std::uint8_t* p, std::uint32_t word)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        word = __builtin_bswap32(word);
+    std::memcpy(p, &word, sizeof word);
+}
+
+// Reads `count` bits (at most kBlockBitsMax) into `buffer`, first bit
+// highest, followed by zeros to the next 8-byte load's end.
+void readBlock(BitReader& bits, int count, std::uint8_t* buffer)
+{
+    int byte = 0;
+    for (; count >= 32; count -= 32, byte += 4)
+        storeBigEndian32(buffer + byte, bits.GetWideBits(32));
+    std::memset(buffer + byte, 0, 12);
+    if (count > 0)
+        storeBigEndian32(buffer + byte, bits.GetWideBits(count) << (32 - count));
+}
+
+// Where a field starts in the block: the byte of its 8-byte window, and
+// the shift that brings a code of `width` bits, `offset` bits into the
+// field, to the window's low end.
+struct FieldPosition {
+    int byte;
+    int end;  // shift of a code ending at the field's end
+    int shiftOf(int offset, int width, int fieldBits) const { return end + fieldBits - offset - width; }
+};
+
+FieldPosition fieldAt(int bit, int fieldBits)
+{
+    return {bit >> 3, 64 - (bit & 7) - fieldBits};
+}
+
+// One Layer I sample field and where its sample goes, in both channels'
+// slots for a subband both share.
+struct Layer1Field {
+    std::uint16_t byte;
+    std::uint8_t shift;
+    std::uint8_t slot[2];
+    std::uint32_t mask;
+    std::int32_t centre;  // 2^(b-1) - 1 for b bits
+    float factor;  // of the bit count
+    float scale[2];  // of each channel's scale factor
+};
+
 void decodeLayer1(Layer12State& s, BitReader& bits, int bound)
 {
     const Layer12Tables& t = tables();
@@ -107,24 +173,70 @@ void decodeLayer1(Layer12State& s, BitReader& bits, int bound)
         for (int ch = 0; ch < nch; ++ch)
             if (s.allocation[ch][sb])
                 s.scaleIndex[ch][sb][0] = static_cast<std::int32_t>(bits.GetWideBits(6));
-    for (int step = 0; step < 12; ++step) {
-        float* out = s.samples[step];
-        for (int sb = 0; sb < 32; ++sb) {
-            std::uint32_t shared = 0;
-            for (int ch = 0; ch < nch; ++ch) {
-                const int a = s.allocation[ch][sb];
-                float value = 0.0f;
-                if (a) {
-                    const int b = a + 1;
-                    const std::uint32_t raw = sb < bound || ch == 0 ? bits.GetWideBits(b) : shared;
-                    shared = raw;
-                    const float centred = static_cast<float>(static_cast<std::int32_t>(raw) - (1 << (b - 1)) + 1);
-                    value = centred * t.layer1Factor[b] * t.scale[s.scaleIndex[ch][sb][0] & 63];
-                }
-                out[slot(s, sb, ch)] = sb < s.subbandLimit ? value : 0.0f;
+
+    // The fields of a step in their order: those of one channel's subband
+    // below min(bound, limit), then those both channels share below the
+    // limit, then those past the limit, which are read and dropped. Every
+    // other slot holds zeros for the whole frame.
+    Layer1Field fields[64];
+    int separate = 0;
+    int shared = 0;
+    int stepBits = 0;
+    std::uint8_t zeroSlots[64];
+    int zeros = 0;
+    for (int sb = 0; sb < 32; ++sb)
+        for (int ch = 0; ch < nch; ++ch) {
+            const int a = s.allocation[ch][sb];
+            const int k = slot(s, sb, ch);
+            const bool own = sb < bound || ch == 0;
+            const int b = a + 1;
+            if (!a || sb >= s.subbandLimit) {
+                zeroSlots[zeros++] = static_cast<std::uint8_t>(k);
+                if (a && own)
+                    stepBits += b;
+                continue;
             }
+            const float scale = t.scale[s.scaleIndex[ch][sb][0] & 63];
+            if (!own) {
+                // The second channel of a shared field, the last one added.
+                Layer1Field& f = fields[separate + shared - 1];
+                f.slot[1] = static_cast<std::uint8_t>(k);
+                f.scale[1] = scale;
+                continue;
+            }
+            Layer1Field& f = fields[separate + shared];
+            const FieldPosition at = fieldAt(stepBits, b);
+            f.byte = static_cast<std::uint16_t>(at.byte);
+            f.shift = static_cast<std::uint8_t>(at.end);
+            f.slot[0] = static_cast<std::uint8_t>(k);
+            f.slot[1] = 0;
+            f.mask = (std::uint32_t{1} << b) - 1;
+            f.centre = (1 << (b - 1)) - 1;
+            f.factor = t.layer1Factor[b];
+            f.scale[0] = scale;
+            stepBits += b;
+            if (sb < bound)
+                ++separate;
+            else
+                ++shared;
+        }
+
+    std::uint8_t buffer[kBlockBytes];
+    for (int step = 0; step < 12; ++step) {
+        readBlock(bits, stepBits, buffer);
+        float* out = s.samples[step];
+        for (int i = 0; i < separate + shared; ++i) {
+            const Layer1Field& f = fields[i];
+            const std::uint64_t window = loadBigEndian64(buffer + f.byte);
+            const float centred = static_cast<float>(static_cast<std::int32_t>((window >> f.shift) & f.mask) - f.centre);
+            out[f.slot[0]] = centred * f.factor * f.scale[0];
+            if (i >= separate)
+                out[f.slot[1]] = centred * f.factor * f.scale[1];
         }
     }
+    for (int i = 0; i < zeros; ++i)
+        for (int step = 0; step < 12; ++step)
+            s.samples[step][zeroSlots[i]] = 0.0f;
 }
 
 void readLayer2ScaleFactors(Layer12State& s, BitReader& bits)
@@ -160,9 +272,8 @@ void readLayer2ScaleFactors(Layer12State& s, BitReader& bits)
         }
 }
 
-// Splits a group code into its three samples, least significant first.
-// `steps` is a constant at each call, so the divisions become
-// multiplications.
+// Splits a group code into its three samples, least significant first. A
+// code above steps^3 - 1 leaves a remainder in each place like any other.
 template <std::uint32_t steps>
 void ungroup(std::uint32_t code, std::int32_t (&raw)[3])
 {
@@ -172,35 +283,80 @@ void ungroup(std::uint32_t code, std::int32_t (&raw)[3])
     }
 }
 
-// Three samples of one class: a group code or three separate codes.
-void readTriple(BitReader& bits, int cls, std::int32_t (&raw)[3])
-{
-    switch (cls) {
-    case 1:
-        ungroup<3>(bits.GetWideBits(kClassBits[1]), raw);
-        return;
-    case 2:
-        ungroup<5>(bits.GetWideBits(kClassBits[2]), raw);
-        return;
-    case 4:
-        ungroup<9>(bits.GetWideBits(kClassBits[4]), raw);
-        return;
-    default: {
-        const int width = kClassBits[cls];
-        if (3 * width > 32) {
-            for (int& r : raw)
-                r = static_cast<std::int32_t>(bits.GetWideBits(width));
-            return;
+// Every code of a grouped class (3, 5 and 9 steps in 5, 7 and 10 bits),
+// split and packed as three separate codes of 4 bits would be, the first
+// sample highest: no sample of a code exceeds 12 (the largest 10-bit code,
+// 1023, is 12 x 81 + 51).
+constexpr int kGroupedWidth = 4;
+
+struct Layer2GroupTables {
+    std::uint32_t three[32];
+    std::uint32_t five[128];
+    std::uint32_t nine[1024];
+    std::uint32_t none[1] = {};  // looked up for the other classes
+    Layer2GroupTables()
+    {
+        fill<3>(three);
+        fill<5>(five);
+        fill<9>(nine);
+    }
+    template <std::uint32_t steps, std::size_t codes>
+    static void fill(std::uint32_t (&table)[codes])
+    {
+        for (std::uint32_t code = 0; code < codes; ++code) {
+            std::int32_t raw[3];
+            ungroup<steps>(code, raw);
+            table[code] = static_cast<std::uint32_t>(raw[0] << 2 * kGroupedWidth | raw[1] << kGroupedWidth | raw[2]);
         }
-        // Up to 10 bits each: the three codes in one read.
-        const std::uint32_t codes = bits.GetWideBits(3 * width);
-        const std::uint32_t mask = (std::uint32_t{1} << width) - 1;
-        raw[0] = static_cast<std::int32_t>(codes >> (2 * width));
-        raw[1] = static_cast<std::int32_t>((codes >> width) & mask);
-        raw[2] = static_cast<std::int32_t>(codes & mask);
-        return;
     }
+    const std::uint32_t* forClass(int cls) const
+    {
+        switch (cls) {
+        case 1:
+            return three;
+        case 2:
+            return five;
+        case 4:
+            return nine;
+        default:
+            return nullptr;
+        }
     }
+};
+
+const Layer2GroupTables& groupTables()
+{
+    static const Layer2GroupTables t;
+    return t;
+}
+
+// One Layer II field of three samples and where they go. From the 8-byte
+// window at `byte`, the three codes are (codes >> shift[i]) & mask, where
+// `codes` is the window itself for an ungrouped class (`keep` all ones; the
+// lookup reads the single 0 of `group`, groupMask being zero) and the entry
+// group[(window >> groupShift) & groupMask] for a grouped one (`keep` zero).
+// So every field is decoded alike, with no branch on its class.
+struct Layer2Field {
+    const std::uint32_t* group;
+    std::uint64_t keep;
+    std::uint32_t groupMask;
+    std::uint32_t mask;
+    std::int32_t centre;  // (steps - 1) / 2, whole for every class
+    std::uint16_t byte;
+    std::uint8_t groupShift;
+    std::uint8_t shift[3];
+    std::uint8_t slot[2];  // the second only for a field both channels share
+    float factor[2][3];  // per channel, per part
+};
+
+// The field's three samples less the centre, a difference exact in integers
+// as it is in floats.
+inline void readField(const std::uint8_t* buffer, const Layer2Field& f, float (&v)[3])
+{
+    const std::uint64_t window = loadBigEndian64(buffer + f.byte);
+    const std::uint64_t codes = f.group[(window >> f.groupShift) & f.groupMask] | (window & f.keep);
+    for (int i = 0; i < 3; ++i)
+        v[i] = static_cast<float>(static_cast<std::int32_t>((codes >> f.shift[i]) & f.mask) - f.centre);
 }
 
 void decodeLayer2(Layer12State& s, BitReader& bits, int bound)
@@ -220,37 +376,103 @@ void decodeLayer2(Layer12State& s, BitReader& bits, int bound)
         s.allocation[0][sb] = s.allocation[1][sb] = 0;
     readLayer2ScaleFactors(s, bits);
 
-    for (int part = 0; part < 3; ++part) {
-        // Scale and centre of each subband for the four granules of a part.
-        float factor[2][32], centre[2][32];
-        for (int ch = 0; ch < nch; ++ch)
-            for (int sb = 0; sb < subbands; ++sb) {
-                const int cls = s.allocation[ch][sb];
-                factor[ch][sb] = t.layer2Factor[cls] * t.scale[s.scaleIndex[ch][sb][part] & 63];
-                centre[ch][sb] = static_cast<float>(kClassSteps[cls] - 1) * 0.5f;
+    // The fields of a granule in their order, as in Layer I.
+    const Layer2GroupTables& groups = groupTables();
+    Layer2Field fields[64];
+    int separate = 0;
+    int shared = 0;
+    int granuleBits = 0;
+    std::uint8_t zeroSlots[64];
+    int zeros = 0;
+    for (int sb = 0; sb < 32; ++sb)
+        for (int ch = 0; ch < nch; ++ch) {
+            const int cls = s.allocation[ch][sb];
+            const int k = slot(s, sb, ch);
+            const bool own = sb < bound || ch == 0;
+            const std::uint32_t* group = groups.forClass(cls);
+            const int width = kClassBits[cls];
+            const int fieldBits = group ? width : 3 * width;
+            if (!cls || sb >= s.subbandLimit) {
+                zeroSlots[zeros++] = static_cast<std::uint8_t>(k);
+                if (cls && own)
+                    granuleBits += fieldBits;
+                continue;
             }
+            float factor[3];
+            for (int part = 0; part < 3; ++part)
+                factor[part] = t.layer2Factor[cls] * t.scale[s.scaleIndex[ch][sb][part] & 63];
+            if (!own) {
+                // The second channel of a shared field, the last one added.
+                Layer2Field& f = fields[separate + shared - 1];
+                f.slot[1] = static_cast<std::uint8_t>(k);
+                std::copy(factor, factor + 3, f.factor[1]);
+                continue;
+            }
+            Layer2Field& f = fields[separate + shared];
+            const FieldPosition at = fieldAt(granuleBits, fieldBits);
+            f.byte = static_cast<std::uint16_t>(at.byte);
+            if (group) {
+                f.group = group;
+                f.keep = 0;
+                f.groupMask = (std::uint32_t{1} << width) - 1;
+                f.groupShift = static_cast<std::uint8_t>(at.end);
+                f.mask = (std::uint32_t{1} << kGroupedWidth) - 1;
+                for (int i = 0; i < 3; ++i)
+                    f.shift[i] = static_cast<std::uint8_t>((2 - i) * kGroupedWidth);
+            } else {
+                f.group = groups.none;
+                f.keep = ~std::uint64_t{0};
+                f.groupMask = 0;
+                f.groupShift = 0;
+                f.mask = (std::uint32_t{1} << width) - 1;
+                for (int i = 0; i < 3; ++i)
+                    f.shift[i] = static_cast<std::uint8_t>(at.shiftOf(i * width, width, fieldBits));
+            }
+            f.centre = (kClassSteps[cls] - 1) / 2;
+            f.slot[0] = static_cast<std::uint8_t>(k);
+            f.slot[1] = 0;
+            std::copy(factor, factor + 3, f.factor[0]);
+            granuleBits += fieldBits;
+            if (sb < bound)
+                ++separate;
+            else
+                ++shared;
+        }
+
+    std::uint8_t buffer[kBlockBytes];
+    for (int part = 0; part < 3; ++part)
         for (int granule = 0; granule < 4; ++granule) {
+            readBlock(bits, granuleBits, buffer);
             const int first = 12 * part + 3 * granule;
-            float* out[3] = {s.samples[first], s.samples[first + 1], s.samples[first + 2]};
-            for (int sb = 0; sb < 32; ++sb) {
-                std::int32_t raw[3] = {};
-                for (int ch = 0; ch < nch; ++ch) {
-                    const int cls = s.allocation[ch][sb];
-                    const int k = slot(s, sb, ch);
-                    if (!cls || sb >= s.subbandLimit) {
-                        if (cls && (sb < bound || ch == 0))
-                            readTriple(bits, cls, raw);
-                        out[0][k] = out[1][k] = out[2][k] = 0.0f;
-                        continue;
-                    }
-                    if (sb < bound || ch == 0)
-                        readTriple(bits, cls, raw);
-                    for (int i = 0; i < 3; ++i)
-                        out[i][k] = (static_cast<float>(raw[i]) - centre[ch][sb]) * factor[ch][sb];
+            float* out0 = s.samples[first];
+            float* out1 = s.samples[first + 1];
+            float* out2 = s.samples[first + 2];
+            for (int i = 0; i < separate; ++i) {
+                const Layer2Field& f = fields[i];
+                float v[3];
+                readField(buffer, f, v);
+                const float factor = f.factor[0][part];
+                const int k = f.slot[0];
+                out0[k] = v[0] * factor;
+                out1[k] = v[1] * factor;
+                out2[k] = v[2] * factor;
+            }
+            for (int i = separate; i < separate + shared; ++i) {
+                const Layer2Field& f = fields[i];
+                float v[3];
+                readField(buffer, f, v);
+                for (int ch = 0; ch < 2; ++ch) {
+                    const float factor = f.factor[ch][part];
+                    const int k = f.slot[ch];
+                    out0[k] = v[0] * factor;
+                    out1[k] = v[1] * factor;
+                    out2[k] = v[2] * factor;
                 }
             }
         }
-    }
+    for (int i = 0; i < zeros; ++i)
+        for (int step = 0; step < 36; ++step)
+            s.samples[step][zeroSlots[i]] = 0.0f;
 }
 
 } // namespace
