@@ -94,9 +94,9 @@ int slot(const Layer12State& s, int sb, int ch)
 // The samples of a time step (Layer I) or of a granule of three (Layer II)
 // are read through the bit reader in 32-bit words into a byte buffer, and
 // each field is then cut from it at its bit offset, which is the same in
-// every step or granule of the frame: the fields depend on no reader state
-// and their decoding takes no branch on the data. A field is at most 48
-// bits (three 16-bit codes), 32 subbands of 2 channels at most 3072 bits.
+// every step or granule of the frame: the fields depend on no reader state,
+// and no branch is taken per sample. A field is at most 48 bits (three
+// 16-bit codes), 32 subbands of 2 channels at most 3072 bits.
 constexpr int kBlockBitsMax = 32 * 2 * 48;
 // With room for the zeros written after the bits and for an 8-byte load at
 // the last field.
@@ -122,21 +122,24 @@ void storeBigEndian32(std::uint8_t* p, std::uint32_t word)
 // highest, followed by zeros to the next 8-byte load's end.
 void readBlock(BitReader& bits, int count, std::uint8_t* buffer)
 {
+    // A copy of the reader keeps its state in registers across the stores
+    // of bytes, which could alias it.
+    BitReader reader = bits;
     int byte = 0;
     for (; count >= 32; count -= 32, byte += 4)
-        storeBigEndian32(buffer + byte, bits.GetWideBits(32));
+        storeBigEndian32(buffer + byte, reader.GetWideBits(32));
     std::memset(buffer + byte, 0, 12);
     if (count > 0)
-        storeBigEndian32(buffer + byte, bits.GetWideBits(count) << (32 - count));
+        storeBigEndian32(buffer + byte, reader.GetWideBits(count) << (32 - count));
+    bits = reader;
 }
 
-// Where a field starts in the block: the byte of its 8-byte window, and
-// the shift that brings a code of `width` bits, `offset` bits into the
-// field, to the window's low end.
+// Where a field of `fieldBits` bits starting at `bit` of the block lies:
+// the byte of its 8-byte window, and the shift that brings its end to the
+// window's low end.
 struct FieldPosition {
     int byte;
-    int end;  // shift of a code ending at the field's end
-    int shiftOf(int offset, int width, int fieldBits) const { return end + fieldBits - offset - width; }
+    int end;
 };
 
 FieldPosition fieldAt(int bit, int fieldBits)
@@ -272,28 +275,13 @@ void readLayer2ScaleFactors(Layer12State& s, BitReader& bits)
         }
 }
 
-// Splits a group code into its three samples, least significant first. A
-// code above steps^3 - 1 leaves a remainder in each place like any other.
-template <std::uint32_t steps>
-void ungroup(std::uint32_t code, std::int32_t (&raw)[3])
-{
-    for (int& r : raw) {
-        r = static_cast<std::int32_t>(code % steps);
-        code /= steps;
-    }
-}
-
-// Every code of a grouped class (3, 5 and 9 steps in 5, 7 and 10 bits),
-// split and packed as three separate codes of 4 bits would be, the first
-// sample highest: no sample of a code exceeds 12 (the largest 10-bit code,
-// 1023, is 12 x 81 + 51).
-constexpr int kGroupedWidth = 4;
-
+// Every code of a grouped class (3, 5 and 9 steps in 5, 7 and 10 bits) as
+// its three samples less the centre, first in time first. The differences
+// are exact: a sample is the same taken from here or computed.
 struct Layer2GroupTables {
-    std::uint32_t three[32];
-    std::uint32_t five[128];
-    std::uint32_t nine[1024];
-    std::uint32_t none[1] = {};  // looked up for the other classes
+    float three[32][3];
+    float five[128][3];
+    float nine[1024][3];
     Layer2GroupTables()
     {
         fill<3>(three);
@@ -301,23 +289,28 @@ struct Layer2GroupTables {
         fill<9>(nine);
     }
     template <std::uint32_t steps, std::size_t codes>
-    static void fill(std::uint32_t (&table)[codes])
+    static void fill(float (&table)[codes][3])
     {
+        const float centre = static_cast<float>(steps - 1) * 0.5f;
         for (std::uint32_t code = 0; code < codes; ++code) {
-            std::int32_t raw[3];
-            ungroup<steps>(code, raw);
-            table[code] = static_cast<std::uint32_t>(raw[0] << 2 * kGroupedWidth | raw[1] << kGroupedWidth | raw[2]);
+            // Least significant place first; a code above steps^3 - 1
+            // leaves a remainder in each place like any other.
+            std::uint32_t rest = code;
+            for (float& sample : table[code]) {
+                sample = static_cast<float>(rest % steps) - centre;
+                rest /= steps;
+            }
         }
     }
-    const std::uint32_t* forClass(int cls) const
+    const float* forClass(int cls) const
     {
         switch (cls) {
         case 1:
-            return three;
+            return three[0];
         case 2:
-            return five;
+            return five[0];
         case 4:
-            return nine;
+            return nine[0];
         default:
             return nullptr;
         }
@@ -330,33 +323,79 @@ const Layer2GroupTables& groupTables()
     return t;
 }
 
-// One Layer II field of three samples and where they go. From the 8-byte
-// window at `byte`, the three codes are (codes >> shift[i]) & mask, where
-// `codes` is the window itself for an ungrouped class (`keep` all ones; the
-// lookup reads the single 0 of `group`, groupMask being zero) and the entry
-// group[(window >> groupShift) & groupMask] for a grouped one (`keep` zero).
-// So every field is decoded alike, with no branch on its class.
+using Int4 = std::int32_t __attribute__((vector_size(16)));
+using Float4 = float __attribute__((vector_size(16)));
+
+// One Layer II field of three samples and where they go. Its bits end
+// `end` bits above the low end of the 8-byte window at `byte` of a
+// granule's block.
 struct Layer2Field {
-    const std::uint32_t* group;
-    std::uint64_t keep;
-    std::uint32_t groupMask;
-    std::uint32_t mask;
-    std::int32_t centre;  // (steps - 1) / 2, whole for every class
-    std::uint16_t byte;
-    std::uint8_t groupShift;
-    std::uint8_t shift[3];
+    enum Kind : std::uint8_t { Grouped, Narrow, Wide };
+    Kind kind;
+    std::uint8_t end;
+    std::uint8_t width;
     std::uint8_t slot[2];  // the second only for a field both channels share
+    std::uint16_t byte;
+    std::int32_t centre;  // (steps - 1) / 2, whole for every class
+    const float* group;  // grouped: samples less the centre by code
+    // Narrow (three codes of up to 10 bits): the field's bits, masked in
+    // each lane to one code, converted and scaled down to it. Each step is
+    // exact, the codes having at most 10 significant bits.
+    Int4 laneMask;
+    Float4 laneScale;
+    Float4 laneCentre;
     float factor[2][3];  // per channel, per part
 };
 
-// The field's three samples less the centre, a difference exact in integers
-// as it is in floats.
-inline void readField(const std::uint8_t* buffer, const Layer2Field& f, float (&v)[3])
+// Writes v[i] x the channel's factor of the granule's part into the
+// granule's three time steps.
+template <int channels>
+inline void storeTriple(const Layer2Field& f, const float (&v)[3], int granule, float (&samples)[36][64])
 {
-    const std::uint64_t window = loadBigEndian64(buffer + f.byte);
-    const std::uint64_t codes = f.group[(window >> f.groupShift) & f.groupMask] | (window & f.keep);
-    for (int i = 0; i < 3; ++i)
-        v[i] = static_cast<float>(static_cast<std::int32_t>((codes >> f.shift[i]) & f.mask) - f.centre);
+    for (int ch = 0; ch < channels; ++ch) {
+        const float factor = f.factor[ch][granule / 4];
+        for (int i = 0; i < 3; ++i)
+            samples[3 * granule + i][f.slot[ch]] = v[i] * factor;
+    }
+}
+
+// The samples of one field in all 12 granules, into the slots of its
+// `channels` channels.
+template <int channels>
+void dequantiseField(const std::uint8_t (&blocks)[12][kBlockBytes], const Layer2Field& field,
+                     float (&samples)[36][64])
+{
+    // A copy, so that the stores of samples cannot be taken to change it.
+    const Layer2Field f = field;
+    const std::uint32_t mask = (std::uint32_t{1} << f.width) - 1;
+    switch (f.kind) {
+    case Layer2Field::Grouped:
+        for (int granule = 0; granule < 12; ++granule) {
+            const std::uint64_t window = loadBigEndian64(blocks[granule] + f.byte);
+            const float* g = f.group + 3 * ((window >> f.end) & mask);
+            const float v[3] = {g[0], g[1], g[2]};
+            storeTriple<channels>(f, v, granule, samples);
+        }
+        return;
+    case Layer2Field::Narrow:
+        for (int granule = 0; granule < 12; ++granule) {
+            const auto codes = static_cast<std::int32_t>(loadBigEndian64(blocks[granule] + f.byte) >> f.end);
+            const Int4 lanes = Int4{codes, codes, codes, codes} & f.laneMask;
+            const Float4 d = __builtin_convertvector(lanes, Float4) * f.laneScale - f.laneCentre;
+            const float v[3] = {d[0], d[1], d[2]};
+            storeTriple<channels>(f, v, granule, samples);
+        }
+        return;
+    case Layer2Field::Wide:
+        for (int granule = 0; granule < 12; ++granule) {
+            const std::uint64_t codes = loadBigEndian64(blocks[granule] + f.byte) >> f.end;
+            float v[3];
+            for (int i = 0; i < 3; ++i)
+                v[i] = static_cast<float>(static_cast<std::int32_t>((codes >> (2 - i) * f.width) & mask) - f.centre);
+            storeTriple<channels>(f, v, granule, samples);
+        }
+        return;
+    }
 }
 
 void decodeLayer2(Layer12State& s, BitReader& bits, int bound)
@@ -389,7 +428,7 @@ void decodeLayer2(Layer12State& s, BitReader& bits, int bound)
             const int cls = s.allocation[ch][sb];
             const int k = slot(s, sb, ch);
             const bool own = sb < bound || ch == 0;
-            const std::uint32_t* group = groups.forClass(cls);
+            const float* group = groups.forClass(cls);
             const int width = kClassBits[cls];
             const int fieldBits = group ? width : 3 * width;
             if (!cls || sb >= s.subbandLimit) {
@@ -410,25 +449,17 @@ void decodeLayer2(Layer12State& s, BitReader& bits, int bound)
             }
             Layer2Field& f = fields[separate + shared];
             const FieldPosition at = fieldAt(granuleBits, fieldBits);
+            f.kind = group ? Layer2Field::Grouped : width <= 10 ? Layer2Field::Narrow : Layer2Field::Wide;
+            f.end = static_cast<std::uint8_t>(at.end);
+            f.width = static_cast<std::uint8_t>(width);
             f.byte = static_cast<std::uint16_t>(at.byte);
-            if (group) {
-                f.group = group;
-                f.keep = 0;
-                f.groupMask = (std::uint32_t{1} << width) - 1;
-                f.groupShift = static_cast<std::uint8_t>(at.end);
-                f.mask = (std::uint32_t{1} << kGroupedWidth) - 1;
-                for (int i = 0; i < 3; ++i)
-                    f.shift[i] = static_cast<std::uint8_t>((2 - i) * kGroupedWidth);
-            } else {
-                f.group = groups.none;
-                f.keep = ~std::uint64_t{0};
-                f.groupMask = 0;
-                f.groupShift = 0;
-                f.mask = (std::uint32_t{1} << width) - 1;
-                for (int i = 0; i < 3; ++i)
-                    f.shift[i] = static_cast<std::uint8_t>(at.shiftOf(i * width, width, fieldBits));
-            }
             f.centre = (kClassSteps[cls] - 1) / 2;
+            f.group = group;
+            const std::int32_t m = (std::int32_t{1} << width) - 1;
+            f.laneMask = Int4{m << 2 * width, m << width, m, 0};
+            f.laneScale = Float4{std::ldexp(1.0f, -2 * width), std::ldexp(1.0f, -width), 1.0f, 0.0f};
+            const auto c = static_cast<float>(f.centre);
+            f.laneCentre = Float4{c, c, c, 0.0f};
             f.slot[0] = static_cast<std::uint8_t>(k);
             f.slot[1] = 0;
             std::copy(factor, factor + 3, f.factor[0]);
@@ -439,37 +470,14 @@ void decodeLayer2(Layer12State& s, BitReader& bits, int bound)
                 ++shared;
         }
 
-    std::uint8_t buffer[kBlockBytes];
-    for (int part = 0; part < 3; ++part)
-        for (int granule = 0; granule < 4; ++granule) {
-            readBlock(bits, granuleBits, buffer);
-            const int first = 12 * part + 3 * granule;
-            float* out0 = s.samples[first];
-            float* out1 = s.samples[first + 1];
-            float* out2 = s.samples[first + 2];
-            for (int i = 0; i < separate; ++i) {
-                const Layer2Field& f = fields[i];
-                float v[3];
-                readField(buffer, f, v);
-                const float factor = f.factor[0][part];
-                const int k = f.slot[0];
-                out0[k] = v[0] * factor;
-                out1[k] = v[1] * factor;
-                out2[k] = v[2] * factor;
-            }
-            for (int i = separate; i < separate + shared; ++i) {
-                const Layer2Field& f = fields[i];
-                float v[3];
-                readField(buffer, f, v);
-                for (int ch = 0; ch < 2; ++ch) {
-                    const float factor = f.factor[ch][part];
-                    const int k = f.slot[ch];
-                    out0[k] = v[0] * factor;
-                    out1[k] = v[1] * factor;
-                    out2[k] = v[2] * factor;
-                }
-            }
-        }
+    // All 12 granules first; then each field through them.
+    std::uint8_t blocks[12][kBlockBytes];
+    for (auto& block : blocks)
+        readBlock(bits, granuleBits, block);
+    for (int i = 0; i < separate; ++i)
+        dequantiseField<1>(blocks, fields[i], s.samples);
+    for (int i = separate; i < separate + shared; ++i)
+        dequantiseField<2>(blocks, fields[i], s.samples);
     for (int i = 0; i < zeros; ++i)
         for (int step = 0; step < 36; ++step)
             s.samples[step][zeroSlots[i]] = 0.0f;
