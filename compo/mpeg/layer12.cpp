@@ -282,11 +282,15 @@ struct Layer2GroupTables {
     float three[32][3];
     float five[128][3];
     float nine[1024][3];
+    const float* byClass[18] = {};  // null for the ungrouped classes
     Layer2GroupTables()
     {
         fill<3>(three);
         fill<5>(five);
         fill<9>(nine);
+        byClass[1] = three[0];
+        byClass[2] = five[0];
+        byClass[4] = nine[0];
     }
     template <std::uint32_t steps, std::size_t codes>
     static void fill(float (&table)[codes][3])
@@ -302,25 +306,18 @@ struct Layer2GroupTables {
             }
         }
     }
-    const float* forClass(int cls) const
-    {
-        switch (cls) {
-        case 1:
-            return three[0];
-        case 2:
-            return five[0];
-        case 4:
-            return nine[0];
-        default:
-            return nullptr;
-        }
-    }
 };
 
 const Layer2GroupTables& groupTables()
 {
     static const Layer2GroupTables t;
     return t;
+}
+
+// 2^e for a normal float's exponent e.
+float powerOfTwo(int e)
+{
+    return std::bit_cast<float>(static_cast<std::uint32_t>(127 + e) << 23);
 }
 
 using Int4 = std::int32_t __attribute__((vector_size(16)));
@@ -428,7 +425,7 @@ void decodeLayer2(Layer12State& s, BitReader& bits, int bound)
             const int cls = s.allocation[ch][sb];
             const int k = slot(s, sb, ch);
             const bool own = sb < bound || ch == 0;
-            const float* group = groups.forClass(cls);
+            const float* group = groups.byClass[cls];
             const int width = kClassBits[cls];
             const int fieldBits = group ? width : 3 * width;
             if (!cls || sb >= s.subbandLimit) {
@@ -457,7 +454,7 @@ void decodeLayer2(Layer12State& s, BitReader& bits, int bound)
             f.group = group;
             const std::int32_t m = (std::int32_t{1} << width) - 1;
             f.laneMask = Int4{m << 2 * width, m << width, m, 0};
-            f.laneScale = Float4{std::ldexp(1.0f, -2 * width), std::ldexp(1.0f, -width), 1.0f, 0.0f};
+            f.laneScale = Float4{powerOfTwo(-2 * width), powerOfTwo(-width), 1.0f, 0.0f};
             const auto c = static_cast<float>(f.centre);
             f.laneCentre = Float4{c, c, c, 0.0f};
             f.slot[0] = static_cast<std::uint8_t>(k);
