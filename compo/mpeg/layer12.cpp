@@ -100,7 +100,7 @@ int slot(const Layer12State& s, int sb, int ch)
 constexpr int kBlockBitsMax = 32 * 2 * 48;
 // With room for the zeros written after the bits and for an 8-byte load at
 // the last field.
-constexpr int kBlockBytes = kBlockBitsMax / 8 + 12;
+constexpr int kBlockBytes = kBlockBitsMax / 8 + 16;
 
 std::uint64_t loadBigEndian64(const std::uint8_t* p)
 {
@@ -111,26 +111,35 @@ std::uint64_t loadBigEndian64(const std::uint8_t* p)
     return word;
 }
 
-void storeBigEndian32(std::uint8_t* p, std::uint32_t word)
+void storeBigEndian64(std::uint8_t* p, std::uint64_t word)
 {
     if constexpr (std::endian::native == std::endian::little)
-        word = __builtin_bswap32(word);
+        word = __builtin_bswap64(word);
     std::memcpy(p, &word, sizeof word);
 }
 
 // Reads `count` bits (at most kBlockBitsMax) into `buffer`, first bit
-// highest, followed by zeros to the next 8-byte load's end.
+// highest, followed by zeros to the end of the last field's 8-byte load.
 void readBlock(BitReader& bits, int count, std::uint8_t* buffer)
 {
     // A copy of the reader keeps its state in registers across the stores
     // of bytes, which could alias it.
     BitReader reader = bits;
+    // Reads of 28 bits: the reader then tops up once every two reads (from
+    // 56 or more bits held), 7 bytes at a time. Each 8-byte store leaves
+    // its last byte to the next.
     int byte = 0;
-    for (; count >= 32; count -= 32, byte += 4)
-        storeBigEndian32(buffer + byte, reader.GetWideBits(32));
-    std::memset(buffer + byte, 0, 12);
-    if (count > 0)
-        storeBigEndian32(buffer + byte, reader.GetWideBits(count) << (32 - count));
+    for (; count >= 56; count -= 56, byte += 7) {
+        const std::uint64_t first = reader.GetWideBits(28);
+        storeBigEndian64(buffer + byte, first << 36 | std::uint64_t{reader.GetWideBits(28)} << 8);
+    }
+    std::memset(buffer + byte, 0, 16);
+    if (count > 28) {
+        const std::uint64_t first = reader.GetWideBits(28);
+        storeBigEndian64(buffer + byte, first << 36 | std::uint64_t{reader.GetWideBits(count - 28)} << (64 - count));
+    } else if (count > 0) {
+        storeBigEndian64(buffer + byte, std::uint64_t{reader.GetWideBits(count)} << (64 - count));
+    }
     bits = reader;
 }
 
