@@ -284,45 +284,6 @@ void readLayer2ScaleFactors(Layer12State& s, BitReader& bits)
         }
 }
 
-// Every code of a grouped class (3, 5 and 9 steps in 5, 7 and 10 bits) as
-// its three samples less the centre, first in time first. The differences
-// are exact: a sample is the same taken from here or computed.
-struct Layer2GroupTables {
-    float three[32][3];
-    float five[128][3];
-    float nine[1024][3];
-    const float* byClass[18] = {};  // null for the ungrouped classes
-    Layer2GroupTables()
-    {
-        fill<3>(three);
-        fill<5>(five);
-        fill<9>(nine);
-        byClass[1] = three[0];
-        byClass[2] = five[0];
-        byClass[4] = nine[0];
-    }
-    template <std::uint32_t steps, std::size_t codes>
-    static void fill(float (&table)[codes][3])
-    {
-        const float centre = static_cast<float>(steps - 1) * 0.5f;
-        for (std::uint32_t code = 0; code < codes; ++code) {
-            // Least significant place first; a code above steps^3 - 1
-            // leaves a remainder in each place like any other.
-            std::uint32_t rest = code;
-            for (float& sample : table[code]) {
-                sample = static_cast<float>(rest % steps) - centre;
-                rest /= steps;
-            }
-        }
-    }
-};
-
-const Layer2GroupTables& groupTables()
-{
-    static const Layer2GroupTables t;
-    return t;
-}
-
 // 2^e for a normal float's exponent e.
 float powerOfTwo(int e)
 {
@@ -352,6 +313,63 @@ struct Layer2Field {
     Float4 laneCentre;
     float factor[2][3];  // per channel, per part
 };
+
+// Per class: the field as every frame starts it (all but its place, slots
+// and factors) and its bits. For a grouped class (3, 5 and 9 steps in 5, 7
+// and 10 bits) also every code as its three samples less the centre, first
+// in time first; the differences are exact, so a sample is the same taken
+// from here or computed.
+struct Layer2ClassTables {
+    float three[32][3];
+    float five[128][3];
+    float nine[1024][3];
+    Layer2Field field[18]{};
+    int fieldBits[18] = {};
+    Layer2ClassTables()
+    {
+        fill<3>(three);
+        fill<5>(five);
+        fill<9>(nine);
+        const float* group[18] = {};
+        group[1] = three[0];
+        group[2] = five[0];
+        group[4] = nine[0];
+        for (int cls = 1; cls < 18; ++cls) {
+            const int width = kClassBits[cls];
+            Layer2Field& f = field[cls];
+            f.kind = group[cls] ? Layer2Field::Grouped : width <= 10 ? Layer2Field::Narrow : Layer2Field::Wide;
+            f.width = static_cast<std::uint8_t>(width);
+            f.centre = (kClassSteps[cls] - 1) / 2;
+            f.group = group[cls];
+            const std::int32_t m = (std::int32_t{1} << width) - 1;
+            f.laneMask = Int4{m << 2 * width, m << width, m, 0};
+            f.laneScale = Float4{powerOfTwo(-2 * width), powerOfTwo(-width), 1.0f, 0.0f};
+            const auto c = static_cast<float>(f.centre);
+            f.laneCentre = Float4{c, c, c, 0.0f};
+            fieldBits[cls] = group[cls] ? width : 3 * width;
+        }
+    }
+    template <std::uint32_t steps, std::size_t codes>
+    static void fill(float (&table)[codes][3])
+    {
+        const float centre = static_cast<float>(steps - 1) * 0.5f;
+        for (std::uint32_t code = 0; code < codes; ++code) {
+            // Least significant place first; a code above steps^3 - 1
+            // leaves a remainder in each place like any other.
+            std::uint32_t rest = code;
+            for (float& sample : table[code]) {
+                sample = static_cast<float>(rest % steps) - centre;
+                rest /= steps;
+            }
+        }
+    }
+};
+
+const Layer2ClassTables& layer2ClassTables()
+{
+    static const Layer2ClassTables t;
+    return t;
+}
 
 // Writes v[i] x the channel's factor of the granule's part into the
 // granule's three time steps.
@@ -422,7 +440,7 @@ void decodeLayer2(Layer12State& s, BitReader& bits, int bound)
     readLayer2ScaleFactors(s, bits);
 
     // The fields of a granule in their order, as in Layer I.
-    const Layer2GroupTables& groups = groupTables();
+    const Layer2ClassTables& classes = layer2ClassTables();
     Layer2Field fields[64];
     int separate = 0;
     int shared = 0;
@@ -434,9 +452,7 @@ void decodeLayer2(Layer12State& s, BitReader& bits, int bound)
             const int cls = s.allocation[ch][sb];
             const int k = slot(s, sb, ch);
             const bool own = sb < bound || ch == 0;
-            const float* group = groups.byClass[cls];
-            const int width = kClassBits[cls];
-            const int fieldBits = group ? width : 3 * width;
+            const int fieldBits = classes.fieldBits[cls];
             if (!cls || sb >= s.subbandLimit) {
                 zeroSlots[zeros++] = static_cast<std::uint8_t>(k);
                 if (cls && own)
@@ -455,19 +471,10 @@ void decodeLayer2(Layer12State& s, BitReader& bits, int bound)
             }
             Layer2Field& f = fields[separate + shared];
             const FieldPosition at = fieldAt(granuleBits, fieldBits);
-            f.kind = group ? Layer2Field::Grouped : width <= 10 ? Layer2Field::Narrow : Layer2Field::Wide;
+            f = classes.field[cls];
             f.end = static_cast<std::uint8_t>(at.end);
-            f.width = static_cast<std::uint8_t>(width);
             f.byte = static_cast<std::uint16_t>(at.byte);
-            f.centre = (kClassSteps[cls] - 1) / 2;
-            f.group = group;
-            const std::int32_t m = (std::int32_t{1} << width) - 1;
-            f.laneMask = Int4{m << 2 * width, m << width, m, 0};
-            f.laneScale = Float4{powerOfTwo(-2 * width), powerOfTwo(-width), 1.0f, 0.0f};
-            const auto c = static_cast<float>(f.centre);
-            f.laneCentre = Float4{c, c, c, 0.0f};
             f.slot[0] = static_cast<std::uint8_t>(k);
-            f.slot[1] = 0;
             std::copy(factor, factor + 3, f.factor[0]);
             granuleBits += fieldBits;
             if (sb < bound)
