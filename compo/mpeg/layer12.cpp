@@ -341,11 +341,13 @@ struct Layer2ClassTables {
             f.width = static_cast<std::uint8_t>(width);
             f.centre = (kClassSteps[cls] - 1) / 2;
             f.group = group[cls];
-            const std::int32_t m = (std::int32_t{1} << width) - 1;
-            f.laneMask = Int4{m << 2 * width, m << width, m, 0};
-            f.laneScale = Float4{powerOfTwo(-2 * width), powerOfTwo(-width), 1.0f, 0.0f};
-            const auto c = static_cast<float>(f.centre);
-            f.laneCentre = Float4{c, c, c, 0.0f};
+            if (f.kind == Layer2Field::Narrow) {
+                const std::int32_t m = (std::int32_t{1} << width) - 1;
+                f.laneMask = Int4{m << 2 * width, m << width, m, 0};
+                f.laneScale = Float4{powerOfTwo(-2 * width), powerOfTwo(-width), 1.0f, 0.0f};
+                const auto c = static_cast<float>(f.centre);
+                f.laneCentre = Float4{c, c, c, 0.0f};
+            }
             fieldBits[cls] = group[cls] ? width : 3 * width;
         }
     }
