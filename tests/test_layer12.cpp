@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -138,6 +140,155 @@ TEST(Layer2Frame, JointStereoSharesSamplesWithSeparateScaleFactors)
         EXPECT_FLOAT_EQ(s.samples[t][2 * 4 + 1], expected[t % 3] * 0.5f) << t;
         EXPECT_EQ(s.samples[t][2 * 3], 0.0f) << t;
         EXPECT_EQ(s.samples[t][2 * 5 + 1], 0.0f) << t;
+    }
+}
+
+// Reads a frame one bit at a time, zeros past its end.
+struct SlowBits {
+    const std::vector<std::uint8_t>& data;
+    std::size_t position = 0;
+    std::uint32_t get(int n)
+    {
+        std::uint32_t v = 0;
+        for (int i = 0; i < n; ++i, ++position) {
+            const std::size_t byte = position / 8;
+            v = v << 1 | (byte < data.size() ? (data[byte] >> (7 - position % 8)) & 1 : 0);
+        }
+        return v;
+    }
+};
+
+// The subband samples of a Layer I or II frame without padding or CRC, in
+// the decoder's layout, decoded in double precision field by field in the
+// order the frame holds them: the dequantised sample (raw - centre) x 2 /
+// steps x 2^(1 - scf / 3) x 32768.
+std::vector<double> modelSamples(const std::vector<std::uint8_t>& frame, int subbandLimit)
+{
+    SlowBits bits{frame};
+    bits.get(12);
+    const bool lsf = bits.get(1) == 0;
+    const int layer = 4 - static_cast<int>(bits.get(2));
+    bits.get(1);
+    const int bitRateIndex = static_cast<int>(bits.get(4));
+    const int sampleIndex = static_cast<int>(bits.get(2));
+    bits.get(2);
+    const int mode = static_cast<int>(bits.get(2));
+    const int modeExtension = static_cast<int>(bits.get(2));
+    bits.get(4);
+    const int nch = mode == 3 ? 1 : 2;
+    const Layer2AllocTable* table =
+        layer == 1 ? nullptr : &kLayer2AllocTables[lsf ? 4 : layer2TableIndex(mode, sampleIndex, bitRateIndex)];
+    const int subbands = table ? table->subbands : 32;
+    const int bound = mode == 1 ? std::min(4 * (modeExtension + 1), subbands) : subbands;
+    // Steps of the Layer II classes 1..17, and of b-bit Layer I samples.
+    const int classSteps[18] = {0, 3, 5, 7, 9, 15, 31, 63, 127, 255, 511, 1023, 2047, 4095, 8191, 16383, 32767, 65535};
+    int steps[2][32] = {}, scf[2][32][3] = {};
+    for (int sb = 0; sb < subbands; ++sb)
+        for (int ch = 0; ch < nch; ++ch) {
+            if (sb >= bound && ch == 1) {
+                steps[1][sb] = steps[0][sb];
+            } else if (table) {
+                steps[ch][sb] = classSteps[table->classOf[sb][bits.get(table->allocBits[sb])]];
+            } else {
+                const int a = static_cast<int>(bits.get(4));
+                steps[ch][sb] = a == 0 || a == 15 ? 0 : (1 << (a + 1)) - 1;
+            }
+        }
+    int selection[2][32] = {};
+    for (int sb = 0; sb < subbands; ++sb)
+        for (int ch = 0; ch < nch; ++ch)
+            if (table && steps[ch][sb])
+                selection[ch][sb] = static_cast<int>(bits.get(2));
+    const int repeat[4][3] = {{0, 1, 2}, {0, 0, 2}, {0, 0, 0}, {0, 1, 1}};  // a read, or the part repeated
+    for (int sb = 0; sb < subbands; ++sb)
+        for (int ch = 0; ch < nch; ++ch)
+            if (steps[ch][sb]) {
+                const int* r = repeat[table ? selection[ch][sb] : 2];
+                for (int part = 0; part < 3; ++part)
+                    scf[ch][sb][part] = r[part] == part ? static_cast<int>(bits.get(6)) : scf[ch][sb][r[part]];
+            }
+    std::vector<double> out(36 * 64, 0.0);
+    for (int block = 0; block < 12; ++block)
+        for (int sb = 0; sb < subbands; ++sb) {
+            int raw[3] = {};
+            for (int ch = 0; ch < nch; ++ch) {
+                const int n = steps[ch][sb];
+                if (!n)
+                    continue;
+                if (sb < bound || ch == 0) {
+                    const int width = static_cast<int>(std::log2(n + 1.0));
+                    if (!table) {
+                        raw[0] = static_cast<int>(bits.get(width));
+                    } else if (n == 3 || n == 5 || n == 9) {
+                        std::uint32_t code = bits.get(n == 3 ? 5 : n == 5 ? 7 : 10);
+                        for (int& r : raw) {
+                            r = static_cast<int>(code % n);
+                            code /= n;
+                        }
+                    } else {
+                        for (int& r : raw)
+                            r = static_cast<int>(bits.get(width));
+                    }
+                }
+                if (sb >= subbandLimit)
+                    continue;
+                const double factor = 2.0 / n * std::pow(2.0, 1.0 - scf[ch][sb][table ? block / 4 : 0] / 3.0) * 32768;
+                for (int i = 0; i < (table ? 3 : 1); ++i)
+                    out[(table ? 3 * block + i : block) * 64 + (nch == 2 ? 2 * sb + ch : sb)] =
+                        (raw[i] - (n - 1) / 2.0) * factor;
+            }
+        }
+    return out;
+}
+
+TEST(Layer12Frame, RandomFramesMatchAFieldByFieldModel)
+{
+    // Frames of random bytes behind a header: every allocation, grouped
+    // codes past steps^3 - 1, ungrouped codes of all ones, 16-bit codes,
+    // fields read past the frame's end (zeros), joint stereo bounds and
+    // subband limits below and above them. Several frames go through one
+    // decoder so that no slot keeps a value from the frame before.
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> header;
+        std::int32_t cutoffHz;
+    };
+    const Case cases[] = {
+        {"Layer II 48 kHz 384 kbit/s joint, bound 4", {0xFF, 0xFD, 0xE4, 0x44}, 24000},
+        {"Layer II joint, bound 8, limit 12", {0xFF, 0xFD, 0xE4, 0x54}, 9000},
+        {"Layer II joint, bound 16, limit 6", {0xFF, 0xFD, 0xE4, 0x74}, 4500},
+        {"Layer II 44.1 kHz 384 kbit/s stereo", {0xFF, 0xFD, 0xE0, 0x04}, 24000},
+        {"Layer II 48 kHz 192 kbit/s mono, limit 20", {0xFF, 0xFD, 0xA4, 0xC4}, 15000},
+        {"Layer II 32 kHz 64 kbit/s dual channel", {0xFF, 0xFD, 0x48, 0x84}, 24000},
+        {"Layer II 48 kHz 64 kbit/s joint, bound 4", {0xFF, 0xFD, 0x44, 0x44}, 24000},
+        {"Layer II LSF 24 kHz 160 kbit/s joint, bound 12", {0xFF, 0xF5, 0xE4, 0x64}, 24000},
+        {"Layer I 44.1 kHz 448 kbit/s joint, bound 12, limit 20", {0xFF, 0xFF, 0xE0, 0x64}, 13800},
+        {"Layer I 32 kHz 32 kbit/s mono", {0xFF, 0xFF, 0x18, 0xC4}, 24000},
+    };
+    std::mt19937 random(12);
+    for (const Case& c : cases) {
+        MpegFrameHeader h;
+        const std::int32_t length = ParseFrameHeader(c.header.data(), 4, h);
+        ASSERT_GT(length, 0) << c.name;
+        MpegDecoder decoder;
+        ASSERT_TRUE(decoder.SetupStream(h, length, 0, 0, OutputBoth, c.cutoffHz)) << c.name;
+        const int limit = decoder.layer12().subbandLimit;
+        std::vector<std::int16_t> pcm(kMaxPcmBytesPerFrame / 2);
+        for (int n = 0; n < 6; ++n) {
+            std::vector<std::uint8_t> frame(c.header);
+            // Half the frames sparser, for small allocations.
+            for (std::int32_t i = 4; i < length; ++i)
+                frame.push_back(static_cast<std::uint8_t>(n % 2 ? random() & random() : random()));
+            ASSERT_EQ(decoder.DecodeFrame(frame.data(), length, pcm.data()).frameBytes, length) << c.name;
+            const std::vector<double> expected = modelSamples(frame, limit);
+            const Layer12State& s = decoder.layer12();
+            for (int t = 0; t < 36; ++t)
+                for (int k = 0; k < 64; ++k) {
+                    const double e = expected[t * 64 + k];
+                    ASSERT_NEAR(s.samples[t][k], e, 1e-6 * std::fabs(e)) << c.name << ", frame " << n << ", step " << t
+                                                                         << ", slot " << k;
+                }
+        }
     }
 }
 

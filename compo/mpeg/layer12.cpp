@@ -5,6 +5,7 @@
 #include "compo/mpeg/synthesis.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -90,6 +91,83 @@ int slot(const Layer12State& s, int sb, int ch)
     return s.channels == 2 ? 2 * sb + ch : sb;
 }
 
+// The samples of a time step (Layer I) or of a granule of three (Layer II)
+// are read through the bit reader in 32-bit words into a byte buffer, and
+// each field is then cut from it at its bit offset, which is the same in
+// every step or granule of the frame: the fields depend on no reader state,
+// and no branch is taken per sample. A field is at most 48 bits (three
+// 16-bit codes), 32 subbands of 2 channels at most 3072 bits.
+constexpr int kBlockBitsMax = 32 * 2 * 48;
+// With room for the zeros written after the bits and for an 8-byte load at
+// the last field.
+constexpr int kBlockBytes = kBlockBitsMax / 8 + 16;
+
+std::uint64_t loadBigEndian64(const std::uint8_t* p)
+{
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if constexpr (std::endian::native == std::endian::little)
+        word = __builtin_bswap64(word);
+    return word;
+}
+
+void storeBigEndian64(std::uint8_t* p, std::uint64_t word)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        word = __builtin_bswap64(word);
+    std::memcpy(p, &word, sizeof word);
+}
+
+// Reads `count` bits (at most kBlockBitsMax) into `buffer`, first bit
+// highest, followed by zeros to the end of the last field's 8-byte load.
+void readBlock(BitReader& bits, int count, std::uint8_t* buffer)
+{
+    // A copy of the reader keeps its state in registers across the stores
+    // of bytes, which could alias it.
+    BitReader reader = bits;
+    // Reads of 28 bits: the reader then tops up once every two reads (from
+    // 56 or more bits held), 7 bytes at a time. Each 8-byte store leaves
+    // its last byte to the next.
+    int byte = 0;
+    for (; count >= 56; count -= 56, byte += 7) {
+        const std::uint64_t first = reader.GetWideBits(28);
+        storeBigEndian64(buffer + byte, first << 36 | std::uint64_t{reader.GetWideBits(28)} << 8);
+    }
+    std::memset(buffer + byte, 0, 16);
+    if (count > 28) {
+        const std::uint64_t first = reader.GetWideBits(28);
+        storeBigEndian64(buffer + byte, first << 36 | std::uint64_t{reader.GetWideBits(count - 28)} << (64 - count));
+    } else if (count > 0) {
+        storeBigEndian64(buffer + byte, std::uint64_t{reader.GetWideBits(count)} << (64 - count));
+    }
+    bits = reader;
+}
+
+// Where a field of `fieldBits` bits starting at `bit` of the block lies:
+// the byte of its 8-byte window, and the shift that brings its end to the
+// window's low end.
+struct FieldPosition {
+    int byte;
+    int end;
+};
+
+FieldPosition fieldAt(int bit, int fieldBits)
+{
+    return {bit >> 3, 64 - (bit & 7) - fieldBits};
+}
+
+// One Layer I sample field and where its sample goes, in both channels'
+// slots for a subband both share.
+struct Layer1Field {
+    std::uint16_t byte;
+    std::uint8_t shift;
+    std::uint8_t slot[2];
+    std::uint32_t mask;
+    std::int32_t centre;  // 2^(b-1) - 1 for b bits
+    float factor;  // of the bit count
+    float scale[2];  // of each channel's scale factor
+};
+
 void decodeLayer1(Layer12State& s, BitReader& bits, int bound)
 {
     const Layer12Tables& t = tables();
@@ -107,24 +185,70 @@ void decodeLayer1(Layer12State& s, BitReader& bits, int bound)
         for (int ch = 0; ch < nch; ++ch)
             if (s.allocation[ch][sb])
                 s.scaleIndex[ch][sb][0] = static_cast<std::int32_t>(bits.GetWideBits(6));
-    for (int step = 0; step < 12; ++step) {
-        float* out = s.samples[step];
-        for (int sb = 0; sb < 32; ++sb) {
-            std::uint32_t shared = 0;
-            for (int ch = 0; ch < nch; ++ch) {
-                const int a = s.allocation[ch][sb];
-                float value = 0.0f;
-                if (a) {
-                    const int b = a + 1;
-                    const std::uint32_t raw = sb < bound || ch == 0 ? bits.GetWideBits(b) : shared;
-                    shared = raw;
-                    const float centred = static_cast<float>(static_cast<std::int32_t>(raw) - (1 << (b - 1)) + 1);
-                    value = centred * t.layer1Factor[b] * t.scale[s.scaleIndex[ch][sb][0] & 63];
-                }
-                out[slot(s, sb, ch)] = sb < s.subbandLimit ? value : 0.0f;
+
+    // The fields of a step in their order: those of one channel's subband
+    // below min(bound, limit), then those both channels share below the
+    // limit, then those past the limit, which are read and dropped. Every
+    // other slot holds zeros for the whole frame.
+    Layer1Field fields[64];
+    int separate = 0;
+    int shared = 0;
+    int stepBits = 0;
+    std::uint8_t zeroSlots[64];
+    int zeros = 0;
+    for (int sb = 0; sb < 32; ++sb)
+        for (int ch = 0; ch < nch; ++ch) {
+            const int a = s.allocation[ch][sb];
+            const int k = slot(s, sb, ch);
+            const bool own = sb < bound || ch == 0;
+            const int b = a + 1;
+            if (!a || sb >= s.subbandLimit) {
+                zeroSlots[zeros++] = static_cast<std::uint8_t>(k);
+                if (a && own)
+                    stepBits += b;
+                continue;
             }
+            const float scale = t.scale[s.scaleIndex[ch][sb][0] & 63];
+            if (!own) {
+                // The second channel of a shared field, the last one added.
+                Layer1Field& f = fields[separate + shared - 1];
+                f.slot[1] = static_cast<std::uint8_t>(k);
+                f.scale[1] = scale;
+                continue;
+            }
+            Layer1Field& f = fields[separate + shared];
+            const FieldPosition at = fieldAt(stepBits, b);
+            f.byte = static_cast<std::uint16_t>(at.byte);
+            f.shift = static_cast<std::uint8_t>(at.end);
+            f.slot[0] = static_cast<std::uint8_t>(k);
+            f.slot[1] = 0;
+            f.mask = (std::uint32_t{1} << b) - 1;
+            f.centre = (1 << (b - 1)) - 1;
+            f.factor = t.layer1Factor[b];
+            f.scale[0] = scale;
+            stepBits += b;
+            if (sb < bound)
+                ++separate;
+            else
+                ++shared;
+        }
+
+    std::uint8_t buffer[kBlockBytes];
+    for (int step = 0; step < 12; ++step) {
+        readBlock(bits, stepBits, buffer);
+        float* out = s.samples[step];
+        for (int i = 0; i < separate + shared; ++i) {
+            const Layer1Field& f = fields[i];
+            const std::uint64_t window = loadBigEndian64(buffer + f.byte);
+            const float centred = static_cast<float>(static_cast<std::int32_t>((window >> f.shift) & f.mask) - f.centre);
+            out[f.slot[0]] = centred * f.factor * f.scale[0];
+            if (i >= separate)
+                out[f.slot[1]] = centred * f.factor * f.scale[1];
         }
     }
+    for (int i = 0; i < zeros; ++i)
+        for (int step = 0; step < 12; ++step)
+            s.samples[step][zeroSlots[i]] = 0.0f;
 }
 
 void readLayer2ScaleFactors(Layer12State& s, BitReader& bits)
@@ -160,46 +284,143 @@ void readLayer2ScaleFactors(Layer12State& s, BitReader& bits)
         }
 }
 
-// Splits a group code into its three samples, least significant first.
-// `steps` is a constant at each call, so the divisions become
-// multiplications.
-template <std::uint32_t steps>
-void ungroup(std::uint32_t code, std::int32_t (&raw)[3])
+// 2^e for a normal float's exponent e.
+float powerOfTwo(int e)
 {
-    for (int& r : raw) {
-        r = static_cast<std::int32_t>(code % steps);
-        code /= steps;
+    return std::bit_cast<float>(static_cast<std::uint32_t>(127 + e) << 23);
+}
+
+using Int4 = std::int32_t __attribute__((vector_size(16)));
+using Float4 = float __attribute__((vector_size(16)));
+
+// One Layer II field of three samples and where they go. Its bits end
+// `end` bits above the low end of the 8-byte window at `byte` of a
+// granule's block.
+struct Layer2Field {
+    enum Kind : std::uint8_t { Grouped, Narrow, Wide };
+    Kind kind;
+    std::uint8_t end;
+    std::uint8_t width;
+    std::uint8_t slot[2];  // the second only for a field both channels share
+    std::uint16_t byte;
+    std::int32_t centre;  // (steps - 1) / 2, whole for every class
+    const float* group;  // grouped: samples less the centre by code
+    // Narrow (three codes of up to 10 bits): the field's bits, masked in
+    // each lane to one code, converted and scaled down to it. Each step is
+    // exact, the codes having at most 10 significant bits.
+    Int4 laneMask;
+    Float4 laneScale;
+    Float4 laneCentre;
+    float factor[2][3];  // per channel, per part
+};
+
+// Per class: the field as every frame starts it (all but its place, slots
+// and factors) and its bits. For a grouped class (3, 5 and 9 steps in 5, 7
+// and 10 bits) also every code as its three samples less the centre, first
+// in time first; the differences are exact, so a sample is the same taken
+// from here or computed.
+struct Layer2ClassTables {
+    float three[32][3];
+    float five[128][3];
+    float nine[1024][3];
+    Layer2Field field[18]{};
+    int fieldBits[18] = {};
+    Layer2ClassTables()
+    {
+        fill<3>(three);
+        fill<5>(five);
+        fill<9>(nine);
+        const float* group[18] = {};
+        group[1] = three[0];
+        group[2] = five[0];
+        group[4] = nine[0];
+        for (int cls = 1; cls < 18; ++cls) {
+            const int width = kClassBits[cls];
+            Layer2Field& f = field[cls];
+            f.kind = group[cls] ? Layer2Field::Grouped : width <= 10 ? Layer2Field::Narrow : Layer2Field::Wide;
+            f.width = static_cast<std::uint8_t>(width);
+            f.centre = (kClassSteps[cls] - 1) / 2;
+            f.group = group[cls];
+            if (f.kind == Layer2Field::Narrow) {
+                const std::int32_t m = (std::int32_t{1} << width) - 1;
+                f.laneMask = Int4{m << 2 * width, m << width, m, 0};
+                f.laneScale = Float4{powerOfTwo(-2 * width), powerOfTwo(-width), 1.0f, 0.0f};
+                const auto c = static_cast<float>(f.centre);
+                f.laneCentre = Float4{c, c, c, 0.0f};
+            }
+            fieldBits[cls] = group[cls] ? width : 3 * width;
+        }
+    }
+    template <std::uint32_t steps, std::size_t codes>
+    static void fill(float (&table)[codes][3])
+    {
+        const float centre = static_cast<float>(steps - 1) * 0.5f;
+        for (std::uint32_t code = 0; code < codes; ++code) {
+            // Least significant place first; a code above steps^3 - 1
+            // leaves a remainder in each place like any other.
+            std::uint32_t rest = code;
+            for (float& sample : table[code]) {
+                sample = static_cast<float>(rest % steps) - centre;
+                rest /= steps;
+            }
+        }
+    }
+};
+
+const Layer2ClassTables& layer2ClassTables()
+{
+    static const Layer2ClassTables t;
+    return t;
+}
+
+// Writes v[i] x the channel's factor of the granule's part into the
+// granule's three time steps.
+template <int channels>
+inline void storeTriple(const Layer2Field& f, const float (&v)[3], int granule, float (&samples)[36][64])
+{
+    for (int ch = 0; ch < channels; ++ch) {
+        const float factor = f.factor[ch][granule / 4];
+        for (int i = 0; i < 3; ++i)
+            samples[3 * granule + i][f.slot[ch]] = v[i] * factor;
     }
 }
 
-// Three samples of one class: a group code or three separate codes.
-void readTriple(BitReader& bits, int cls, std::int32_t (&raw)[3])
+// The samples of one field in all 12 granules, into the slots of its
+// `channels` channels.
+template <int channels>
+void dequantiseField(const std::uint8_t (&blocks)[12][kBlockBytes], const Layer2Field& field,
+                     float (&samples)[36][64])
 {
-    switch (cls) {
-    case 1:
-        ungroup<3>(bits.GetWideBits(kClassBits[1]), raw);
-        return;
-    case 2:
-        ungroup<5>(bits.GetWideBits(kClassBits[2]), raw);
-        return;
-    case 4:
-        ungroup<9>(bits.GetWideBits(kClassBits[4]), raw);
-        return;
-    default: {
-        const int width = kClassBits[cls];
-        if (3 * width > 32) {
-            for (int& r : raw)
-                r = static_cast<std::int32_t>(bits.GetWideBits(width));
-            return;
+    // A copy, so that the stores of samples cannot be taken to change it.
+    const Layer2Field f = field;
+    const std::uint32_t mask = (std::uint32_t{1} << f.width) - 1;
+    switch (f.kind) {
+    case Layer2Field::Grouped:
+        for (int granule = 0; granule < 12; ++granule) {
+            const std::uint64_t window = loadBigEndian64(blocks[granule] + f.byte);
+            const float* g = f.group + 3 * ((window >> f.end) & mask);
+            const float v[3] = {g[0], g[1], g[2]};
+            storeTriple<channels>(f, v, granule, samples);
         }
-        // Up to 10 bits each: the three codes in one read.
-        const std::uint32_t codes = bits.GetWideBits(3 * width);
-        const std::uint32_t mask = (std::uint32_t{1} << width) - 1;
-        raw[0] = static_cast<std::int32_t>(codes >> (2 * width));
-        raw[1] = static_cast<std::int32_t>((codes >> width) & mask);
-        raw[2] = static_cast<std::int32_t>(codes & mask);
         return;
-    }
+    case Layer2Field::Narrow:
+        for (int granule = 0; granule < 12; ++granule) {
+            const auto codes = static_cast<std::int32_t>(loadBigEndian64(blocks[granule] + f.byte) >> f.end);
+            const Int4 lanes = Int4{codes, codes, codes, codes} & f.laneMask;
+            const Float4 d = __builtin_convertvector(lanes, Float4) * f.laneScale - f.laneCentre;
+            const float v[3] = {d[0], d[1], d[2]};
+            storeTriple<channels>(f, v, granule, samples);
+        }
+        return;
+    case Layer2Field::Wide:
+        for (int granule = 0; granule < 12; ++granule) {
+            const std::uint64_t codes = loadBigEndian64(blocks[granule] + f.byte) >> f.end;
+            float v[3];
+            for (int i = 0; i < 3; ++i)
+                v[i] = static_cast<float>(static_cast<std::int32_t>((codes >> (2 - i) * f.width) & mask) - f.centre);
+            storeTriple<channels>(f, v, granule, samples);
+        }
+        return;
     }
 }
 
@@ -220,37 +441,61 @@ void decodeLayer2(Layer12State& s, BitReader& bits, int bound)
         s.allocation[0][sb] = s.allocation[1][sb] = 0;
     readLayer2ScaleFactors(s, bits);
 
-    for (int part = 0; part < 3; ++part) {
-        // Scale and centre of each subband for the four granules of a part.
-        float factor[2][32], centre[2][32];
-        for (int ch = 0; ch < nch; ++ch)
-            for (int sb = 0; sb < subbands; ++sb) {
-                const int cls = s.allocation[ch][sb];
-                factor[ch][sb] = t.layer2Factor[cls] * t.scale[s.scaleIndex[ch][sb][part] & 63];
-                centre[ch][sb] = static_cast<float>(kClassSteps[cls] - 1) * 0.5f;
+    // The fields of a granule in their order, as in Layer I.
+    const Layer2ClassTables& classes = layer2ClassTables();
+    Layer2Field fields[64];
+    int separate = 0;
+    int shared = 0;
+    int granuleBits = 0;
+    std::uint8_t zeroSlots[64];
+    int zeros = 0;
+    for (int sb = 0; sb < 32; ++sb)
+        for (int ch = 0; ch < nch; ++ch) {
+            const int cls = s.allocation[ch][sb];
+            const int k = slot(s, sb, ch);
+            const bool own = sb < bound || ch == 0;
+            const int fieldBits = classes.fieldBits[cls];
+            if (!cls || sb >= s.subbandLimit) {
+                zeroSlots[zeros++] = static_cast<std::uint8_t>(k);
+                if (cls && own)
+                    granuleBits += fieldBits;
+                continue;
             }
-        for (int granule = 0; granule < 4; ++granule) {
-            const int first = 12 * part + 3 * granule;
-            float* out[3] = {s.samples[first], s.samples[first + 1], s.samples[first + 2]};
-            for (int sb = 0; sb < 32; ++sb) {
-                std::int32_t raw[3] = {};
-                for (int ch = 0; ch < nch; ++ch) {
-                    const int cls = s.allocation[ch][sb];
-                    const int k = slot(s, sb, ch);
-                    if (!cls || sb >= s.subbandLimit) {
-                        if (cls && (sb < bound || ch == 0))
-                            readTriple(bits, cls, raw);
-                        out[0][k] = out[1][k] = out[2][k] = 0.0f;
-                        continue;
-                    }
-                    if (sb < bound || ch == 0)
-                        readTriple(bits, cls, raw);
-                    for (int i = 0; i < 3; ++i)
-                        out[i][k] = (static_cast<float>(raw[i]) - centre[ch][sb]) * factor[ch][sb];
-                }
+            float factor[3];
+            for (int part = 0; part < 3; ++part)
+                factor[part] = t.layer2Factor[cls] * t.scale[s.scaleIndex[ch][sb][part] & 63];
+            if (!own) {
+                // The second channel of a shared field, the last one added.
+                Layer2Field& f = fields[separate + shared - 1];
+                f.slot[1] = static_cast<std::uint8_t>(k);
+                std::copy(factor, factor + 3, f.factor[1]);
+                continue;
             }
+            Layer2Field& f = fields[separate + shared];
+            const FieldPosition at = fieldAt(granuleBits, fieldBits);
+            f = classes.field[cls];
+            f.end = static_cast<std::uint8_t>(at.end);
+            f.byte = static_cast<std::uint16_t>(at.byte);
+            f.slot[0] = static_cast<std::uint8_t>(k);
+            std::copy(factor, factor + 3, f.factor[0]);
+            granuleBits += fieldBits;
+            if (sb < bound)
+                ++separate;
+            else
+                ++shared;
         }
-    }
+
+    // All 12 granules first; then each field through them.
+    std::uint8_t blocks[12][kBlockBytes];
+    for (auto& block : blocks)
+        readBlock(bits, granuleBits, block);
+    for (int i = 0; i < separate; ++i)
+        dequantiseField<1>(blocks, fields[i], s.samples);
+    for (int i = separate; i < separate + shared; ++i)
+        dequantiseField<2>(blocks, fields[i], s.samples);
+    for (int i = 0; i < zeros; ++i)
+        for (int step = 0; step < 36; ++step)
+            s.samples[step][zeroSlots[i]] = 0.0f;
 }
 
 } // namespace
