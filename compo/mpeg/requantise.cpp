@@ -66,29 +66,52 @@ bool requantiseRun(const Layer3Tables& t, float factor, const std::int32_t* in, 
     return any != 0;
 }
 
-// Lines of the count1 region, whose values are -1, 0 or 1: their table
-// entries are exactly -1, +0 and 1, so the factor times the value itself is
-// the same product, bit for bit, without the table and its test.
-bool requantiseCount1Run(float factor, const std::int32_t* in, float* out, int count)
+bool anyNonzero(const std::int32_t* in, int count)
 {
     std::int32_t any = 0;
-    for (int k = 0; k < count; ++k) {
-        out[k] = factor * static_cast<float>(in[k]);
+    for (int k = 0; k < count; ++k)
         any |= in[k];
-    }
     return any != 0;
 }
 
-// Long-block lines line .. end with one factor; from count1Start on they
-// are count1 values.
-bool requantiseLongRun(const Layer3Tables& t, float factor, const std::int32_t* in, float* out, int line, int end,
-                       int count1Start)
+// The long-block bands 0 .. bandCount - 1, each band's lines in one pass
+// with no call and no test per line. Lines below count1Start are written
+// from the power table as requantiseRun writes them; in a band with a value
+// outside -32..31 only the lines outside are then written again, through
+// requantiseValue. The count1 lines from count1Start on hold -1, 0 or 1,
+// whose table entries are exactly -1, +0 and 1, so the factor times the
+// value itself is the same product, bit for bit, without the table. Which
+// bands hold a nonzero value is asked only from the top down, once the
+// lines are written. Returns the last band with a nonzero value, or -1.
+int requantiseLongBands(const Layer3Tables& t, const BandLayout& bands, float gain, int scale,
+                        const std::uint8_t* pretab, const ScaleFactorSet& sf, const std::int32_t* in, float* out,
+                        int bandCount, int count1Start)
 {
-    const int split = std::clamp(count1Start, line, end);
-    bool any = split > line && requantiseRun<1>(t, factor, in + line, out + line, split - line);
-    if (end > split)
-        any = requantiseCount1Run(factor, in + split, out + split, end - split) || any;
-    return any;
+    for (int b = 0; b < bandCount; ++b) {
+        const int p = pretab ? pretab[b] : 0;
+        const float factor = gain * t.scaleMultiplier[scale][p][sf.longBands[b] & 31];
+        const int start = bands.longStart[b];
+        const int stop = bands.longStart[b + 1];
+        const int middle = std::clamp(count1Start, start, stop);
+        std::uint32_t outside = 0;
+#pragma GCC unroll 4
+        for (int k = start; k < middle; ++k) {
+            const std::uint32_t index = static_cast<std::uint32_t>(in[k] + 32);
+            outside |= index;
+            out[k] = factor * t.power[index & 63];
+        }
+        if (outside >= 64) {
+            for (int k = start; k < middle; ++k)
+                if (static_cast<std::uint32_t>(in[k] + 32) >= 64)
+                    out[k] = requantiseValue(t, factor, in[k]);
+        }
+        for (int k = middle; k < stop; ++k)
+            out[k] = factor * static_cast<float>(in[k]);
+    }
+    for (int b = bandCount - 1; b >= 0; --b)
+        if (anyNonzero(in + bands.longStart[b], bands.longWidth[b]))
+            return b;
+    return -1;
 }
 
 // Lines past the requantised ones still hold an older granule's overlap.
@@ -171,15 +194,14 @@ void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int3
     // may stop the big values earlier), and every line from there on holds
     // -1, 0 or 1.
     const int count1Start = 2 * gi.big_values;
-    int line = 0;
-    for (int b = 0; b < longBands && line < extent; ++b) {
-        const int p = pretab ? pretab[b] : 0;
-        const float factor = gain * t.scaleMultiplier[scale][p][sf.longBands[b] & 31];
-        const int end = bands.longStart[b + 1];
-        if (requantiseLongRun(t, factor, in, out, line, end, count1Start))
-            result.lastNonzeroBand = b;
-        line = end;
-    }
+    // The bands that start below the extent; the lines past it are zero.
+    int bandCount = 0;
+    while (bandCount < longBands && bands.longStart[bandCount] < extent)
+        ++bandCount;
+    const int line = bands.longStart[bandCount];
+    if (bandCount > 0)
+        result.lastNonzeroBand = requantiseLongBands(t, bands, gain, scale, pretab, sf, in, out, bandCount,
+                                                     count1Start);
     if (!shortBlocks) {
         zeroFrom(out, line);
         return;
