@@ -4,6 +4,8 @@
 #include "compo/mpeg/imdctkernels.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 
 namespace morvik::mpeg {
 
@@ -53,12 +55,19 @@ int HybridFilterAdd(float* current, float* overlapStore, float* block, int block
     return 18 * s;
 }
 
+// Row by row, each row's subbands in one pass: the sign bit of every odd
+// one flips (which is what negation does), so that the row forms plain
+// vector operations.
 void InvertOddSubbands(float* block, int linesCovered)
 {
-    const int pairs = (linesCovered + 17) / 36;
-    for (int p = 0; p < pairs && p < 16; ++p)
-        for (int t = 1; t < 18; t += 2)
-            block[32 * t + 2 * p + 1] = -block[32 * t + 2 * p + 1];
+    const int columns = 2 * std::min((linesCovered + 17) / 36, 16);
+    for (int t = 1; t < 18; t += 2) {
+        float* row = block + 32 * t;
+        for (int c = 0; c < columns; ++c) {
+            const std::uint32_t sign = static_cast<std::uint32_t>(c & 1) << 31;
+            row[c] = std::bit_cast<float>(std::bit_cast<std::uint32_t>(row[c]) ^ sign);
+        }
+    }
 }
 
 } // namespace morvik::mpeg
