@@ -9,9 +9,11 @@ namespace morvik::mpeg {
 
 namespace {
 
-// Cube roots m^(1/3) in float arithmetic for the magnitudes that escape
-// codes produce most, so that their requantisation needs no call to pow.
-constexpr int kCubeRootCount = 2048;
+// Cube roots m^(1/3) in float arithmetic for every magnitude that an
+// escape code can give (15 plus at most 13 linbits: up to 8206), each the
+// very pow result the line would otherwise take, so that requantisation
+// needs no call to pow.
+constexpr int kCubeRootCount = 15 + (1 << 13);
 
 struct CubeRoots {
     float value[kCubeRootCount];
