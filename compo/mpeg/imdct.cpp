@@ -4,8 +4,8 @@
 #include "compo/mpeg/imdctkernels.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace morvik::mpeg {
 
@@ -55,18 +55,26 @@ int HybridFilterAdd(float* current, float* overlapStore, float* block, int block
     return 18 * s;
 }
 
-// Row by row, each row's subbands in one pass: the sign bit of every odd
-// one flips (which is what negation does), so that the row forms plain
-// vector operations.
+// Row by row, four subbands at a time: the sign bit of every odd one flips
+// (which is what negation does) in one vector operation. The covered
+// subbands come in pairs, so a row ends in a whole group of four or in one
+// pair.
 void InvertOddSubbands(float* block, int linesCovered)
 {
+    typedef std::uint32_t FourWords __attribute__((vector_size(16)));
+    const FourWords oddSigns = {0, 0x80000000u, 0, 0x80000000u};
     const int columns = 2 * std::min((linesCovered + 17) / 36, 16);
     for (int t = 1; t < 18; t += 2) {
         float* row = block + 32 * t;
-        for (int c = 0; c < columns; ++c) {
-            const std::uint32_t sign = static_cast<std::uint32_t>(c & 1) << 31;
-            row[c] = std::bit_cast<float>(std::bit_cast<std::uint32_t>(row[c]) ^ sign);
+        int c = 0;
+        for (; c + 4 <= columns; c += 4) {
+            FourWords words;
+            std::memcpy(&words, row + c, sizeof words);
+            words ^= oddSigns;
+            std::memcpy(row + c, &words, sizeof words);
         }
+        if (c < columns)
+            row[c + 1] = -row[c + 1];
     }
 }
 

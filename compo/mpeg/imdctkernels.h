@@ -385,11 +385,10 @@ inline int hybridFilter(float* current, const float* previous, float* block, int
             current[18 * s + k] = 0.0f;
         }
     }
-    const int covered = 18 * s;
-    for (; s < 32; ++s)
-        for (int k = 0; k < 18; ++k)
-            block[32 * k + s] = 0.0f;
-    return covered;
+    // The silent subbands, row by row: each row's part is contiguous.
+    for (int k = 0; k < 18; ++k)
+        std::fill(block + 32 * k + s, block + 32 * k + 32, 0.0f);
+    return 18 * s;
 }
 
 // The hybrid filter with this file's own 12-point transform.
