@@ -90,8 +90,7 @@ int requantiseLongBands(const Layer3Tables& t, const BandLayout& bands, float ga
                         int bandCount, int count1Start)
 {
     for (int b = 0; b < bandCount; ++b) {
-        const int p = pretab ? pretab[b] : 0;
-        const float factor = gain * t.scaleMultiplier[scale][p][sf.longBands[b] & 31];
+        const float factor = gain * t.scaleMultiplier[scale][pretab[b]][sf.longBands[b] & 31];
         const int start = bands.longStart[b];
         const int stop = bands.longStart[b + 1];
         const int middle = std::clamp(count1Start, start, stop);
@@ -187,7 +186,8 @@ void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int3
     const bool shortBlocks = gi.block_type == 2;
     const int longBands = !shortBlocks ? 22 : gi.mixed_block_flag ? bands.mixedLongBands : 0;
     const int firstShort = !shortBlocks ? 12 : gi.mixed_block_flag ? 3 : 0;
-    const std::uint8_t* pretab = gi.preflag ? kPretab : nullptr;
+    static constexpr std::uint8_t kNoPretab[22] = {};
+    const std::uint8_t* pretab = gi.preflag ? kPretab : kNoPretab;
 
     result = RequantResult{};
     result.firstShortBand = firstShort;
@@ -196,10 +196,11 @@ void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int3
     // may stop the big values earlier), and every line from there on holds
     // -1, 0 or 1.
     const int count1Start = 2 * gi.big_values;
-    // The bands that start below the extent; the lines past it are zero.
-    int bandCount = 0;
-    while (bandCount < longBands && bands.longStart[bandCount] < extent)
-        ++bandCount;
+    // The bands that start below the extent (the lines past it are zero),
+    // counted from the top, where the extent nearly always ends.
+    int bandCount = longBands;
+    while (bandCount > 0 && bands.longStart[bandCount - 1] >= extent)
+        --bandCount;
     const int line = bands.longStart[bandCount];
     if (bandCount > 0)
         result.lastNonzeroBand = requantiseLongBands(t, bands, gain, scale, pretab, sf, in, out, bandCount,
