@@ -30,15 +30,21 @@ const CubeRoots& cubeRoots()
     return roots;
 }
 
+// A value outside -32..31, with `roots` the cube root table.
+inline float requantiseEscaped(const float* roots, float factor, std::int32_t v)
+{
+    const int magnitude = std::abs(v);
+    const float root = magnitude < kCubeRootCount ? roots[magnitude]
+                                                  : std::pow(static_cast<float>(magnitude), 0.33333334f);
+    return factor * static_cast<float>(v) * root;
+}
+
 float requantiseValue(const Layer3Tables& t, float factor, std::int32_t v)
 {
     // The table holds 0 for v = 0, so the common small values take one path.
     if (v >= -32 && v <= 31)
         return factor * t.power[v + 32];
-    const int magnitude = std::abs(v);
-    const float root = magnitude < kCubeRootCount ? cubeRoots().value[magnitude]
-                                                  : std::pow(static_cast<float>(magnitude), 0.33333334f);
-    return factor * static_cast<float>(v) * root;
+    return requantiseEscaped(cubeRoots().value, factor, v);
 }
 
 // Requantises `count` lines with one factor into out[0], out[stride], ...;
@@ -80,7 +86,7 @@ bool anyNonzero(const std::int32_t* in, int count)
 // with no call and no test per line. Lines below count1Start are written
 // from the power table as requantiseRun writes them; in a band with a value
 // outside -32..31 only the lines outside are then written again, through
-// requantiseValue. The count1 lines from count1Start on hold -1, 0 or 1,
+// requantiseEscaped. The count1 lines from count1Start on hold -1, 0 or 1,
 // whose table entries are exactly -1, +0 and 1, so the factor times the
 // value itself is the same product, bit for bit, without the table. Which
 // bands hold a nonzero value is asked only from the top down, once the
@@ -102,9 +108,10 @@ int requantiseLongBands(const Layer3Tables& t, const BandLayout& bands, float ga
             out[k] = factor * t.power[index & 63];
         }
         if (outside >= 64) {
+            const float* roots = cubeRoots().value;
             for (int k = start; k < middle; ++k)
                 if (static_cast<std::uint32_t>(in[k] + 32) >= 64)
-                    out[k] = requantiseValue(t, factor, in[k]);
+                    out[k] = requantiseEscaped(roots, factor, in[k]);
         }
         for (int k = middle; k < stop; ++k)
             out[k] = factor * static_cast<float>(in[k]);
