@@ -498,6 +498,65 @@ TEST(Layer3Frame, MainDataThatDoesNotFitIsRejected)
     EXPECT_EQ(big->DecodeFrame(huge.data(), 9000, pcm.data()).frameBytes, 0);
 }
 
+// Every magnitude an escape can give (to 15 + 8191) outside the power table
+// (-32..31) comes out as the factor times v times powf's cube root, bit for
+// bit, in both signs: this compares every tabled cube root.
+TEST_F(Layer3Requantise, EveryEscapedMagnitudeTakesItsPowProduct)
+{
+    GranuleSideInfo gi;
+    gi.global_gain = 150;
+    gi.big_values = 288;
+    const float factor = tables.globalGain[gi.global_gain + 6];  // scale factors 0
+    int mismatches = 0;
+    for (int v = -8206; v <= 8206; v += 576) {
+        std::int32_t in[576];
+        for (int k = 0; k < 576; ++k)
+            in[k] = v + k >= -32 && v + k <= 31 ? 0 : std::min(v + k, 8206);
+        float out[576], reorder[576];
+        int extent = 576;
+        RequantResult result;
+        RequantiseGranule(tables, bands, in, out, extent, ScaleFactorSet{}, gi, result, reorder);
+        for (int k = 0; k < 576; ++k) {
+            const float root = std::pow(static_cast<float>(std::abs(in[k])), 0.33333334f);
+            const float expected = in[k] == 0 ? 0.0f : factor * static_cast<float>(in[k]) * root;
+            mismatches += std::bit_cast<std::uint32_t>(out[k]) != std::bit_cast<std::uint32_t>(expected);
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+// The last nonzero band of a long granule (intensity stereo starts above
+// it): the highest band the extent reaches that holds a big value, an
+// escape or a count1 line; every line past the bands reached is zero.
+TEST_F(Layer3Requantise, LastNonzeroBandIsTheHighestBandHoldingAValue)
+{
+    struct Case {
+        int extent, bigValues, line, value, lastBand;
+    };
+    const int* start = bands.longStart;
+    const Case cases[] = {{576, 100, 0, 0, -1},           {0, 0, 0, 5, -1},
+                          {576, 100, start[6] - 1, -2, 5}, {576, 100, start[6], 1, 6},
+                          {576, 288, start[9] + 1, 900, 9}, {576, 10, start[15] + 2, -1, 15},
+                          {576, 288, 575, 1, 21},           {start[12] + 1, 288, start[12], 2, 12}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::int32_t in[576] = {};
+        in[1] = c.extent > 0 && c.line > 20 ? 3 : 0;  // a value in band 0 below it
+        in[c.line] = c.value;
+        GranuleSideInfo gi;
+        gi.global_gain = 140;
+        gi.big_values = c.bigValues;
+        float out[576], reorder[576];
+        std::fill(out, out + 576, 7.0f);  // an older granule's overlap
+        int extent = c.extent;
+        RequantResult result;
+        RequantiseGranule(tables, bands, in, out, extent, ScaleFactorSet{}, gi, result, reorder);
+        EXPECT_EQ(result.lastNonzeroBand, c.lastBand);
+        for (int k = 0; k < 576; ++k)
+            EXPECT_EQ(out[k] != 0.0f, in[k] != 0 && c.extent > 0) << k;
+    }
+}
+
 TEST(ScaleFactors, ScfsiReusesGranuleZero)
 {
     MpegDecoder decoder;
@@ -660,6 +719,51 @@ TEST(Transforms, MixedFlagUsesTheNormalWindowInTheLowSubbands)
     EXPECT_EQ(current[35], plain[35]);
     EXPECT_NE(current[36 + 17], plain[36 + 17]);
     EXPECT_EQ(windows[1][35], 0.0f);
+}
+
+// Long subbands go through the transform four at a time, the last two or
+// three as a partial group whose upper lanes read the next subbands. For
+// every count of long subbands and the block types that choose the window
+// per subband: each subband gets exactly its own transform and window, the
+// lines above stay as they were and the block columns above are silent.
+TEST(Transforms, EverySubbandGetsItsOwnTransformAndWindow)
+{
+    const auto& windows = blockWindows();
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> value(-3000.0f, 3000.0f);
+    const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+    for (int blockType : {0, 1, 3, 1 + kMixedBlockBit, 3 + kMixedBlockBit}) {
+        for (int longSubbands = 1; longSubbands <= 32; ++longSubbands) {
+            SCOPED_TRACE(testing::Message() << blockType << " " << longSubbands);
+            float current[576], previous[576], block[576], input[576];
+            for (int k = 0; k < 576; ++k) {
+                current[k] = input[k] = value(random);
+                previous[k] = value(random);
+            }
+            const int lines = 18 * longSubbands;
+            EXPECT_EQ(HybridFilterRef(current, previous, block, blockType, lines, lines, 0, 32), lines);
+            int mismatches = 0;
+            for (int s = 0; s < longSubbands; ++s) {
+                const float* w = windows[(blockType & kMixedBlockBit) && s < 2 ? 0 : blockType & 3];
+                float y[18];
+                std::copy(input + 18 * s, input + 18 * s + 18, y);
+                Imdct36Ref(y);
+                const float* in = previous + 18 * s;
+                const float* out = current + 18 * s;
+                for (int t = 0; t < 9; ++t) {
+                    mismatches += bits(block[32 * t + s]) != bits(in[t] + w[t] * y[t + 9]);
+                    mismatches += bits(block[32 * (t + 9) + s]) != bits(in[t + 9] + w[t + 9] * y[17 - t]);
+                    mismatches += bits(out[t]) != bits(w[t + 18] * y[8 - t]);
+                    mismatches += bits(out[t + 9]) != bits(w[t + 27] * y[t]);
+                }
+            }
+            for (int k = lines; k < 576; ++k)
+                mismatches += bits(current[k]) != bits(input[k]);
+            for (int k = 0; k < 576; ++k)
+                mismatches += k % 32 >= longSubbands && bits(block[k]) != 0;
+            EXPECT_EQ(mismatches, 0);
+        }
+    }
 }
 
 TEST(Synthesis, SilenceAfterSixteenSteps)

@@ -180,8 +180,7 @@ inline void gatherSubbands(const float* from, FourLanes (&lanes)[18])
     }
 #endif
     for (; n < 18; ++n)
-        for (int k = 0; k < 4; ++k)
-            lanes[n][k] = from[18 * k + n];
+        lanes[n] = FourLanes{from[n], from[18 + n], from[2 * 18 + n], from[3 * 18 + n]};
 }
 
 inline void scatterSubbands(const FourLanes (&lanes)[18], float* to)
@@ -335,8 +334,23 @@ inline void imdct36(float* x)
         x[n] = lanes[n];
 }
 
+// Whether the last two or three long subbands of a hybrid filter form a
+// partial group of four. Not where the compiler may fuse a product and a
+// sum (builds with FMA): there a subband's rounding depends on the path it
+// takes, and each keeps the path that the variant's output was set by.
+#if defined(__FMA__)
+constexpr bool kPartialGroups = false;
+#else
+constexpr bool kPartialGroups = true;
+#endif
+
 // The hybrid filter with this file's transforms: four long subbands at a
 // time where they share a window, the short part through `shortTransform`.
+// In a partial group the lanes above the last long subband read the lines
+// and the overlap of the next subbands (s + 4 <= 32 keeps them inside the
+// arrays), write block columns that are written again below, and leave
+// their overlap in a scratch array, so the next subbands' lines stay as they
+// were. Lanes do not mix, so each subband gets the values it gets alone.
 inline int hybridFilter(float* current, const float* previous, float* block, int blockType, int longLines,
                         int allLines, int overlapLines, int subbands, void (*shortTransform)(float*))
 {
@@ -347,9 +361,16 @@ inline int hybridFilter(float* current, const float* previous, float* block, int
     int s = 0;
     for (const int end = std::min(longSubbands, subbands); s < end;) {
         const float* window = longWindowFor(t, blockType, s);
-        if (s + 4 <= end && longWindowFor(t, blockType, s + 3) == window) {
-            longBlockSubbands<false, FourLanes>(current + 18 * s, window, previous + 18 * s, block, current + 18 * s, s);
-            s += 4;
+        // The windows change only above subband 1, so a group shares the
+        // window when its first and last subbands do.
+        const int count = kPartialGroups ? std::min(end - s, 4) : s + 4 <= end ? 4 : 0;
+        if (count >= 2 && s + 4 <= 32 && longWindowFor(t, blockType, s + count - 1) == window) {
+            alignas(16) float scratch[4 * 18];
+            float* overlapOut = count == 4 ? current + 18 * s : scratch;
+            longBlockSubbands<false, FourLanes>(current + 18 * s, window, previous + 18 * s, block, overlapOut, s);
+            if (count < 4)
+                std::copy(scratch, scratch + 18 * count, current + 18 * s);
+            s += count;
         } else {
             longBlockSubbands<false>(current + 18 * s, window, previous + 18 * s, block, current + 18 * s, s);
             ++s;
@@ -364,11 +385,10 @@ inline int hybridFilter(float* current, const float* previous, float* block, int
             current[18 * s + k] = 0.0f;
         }
     }
-    const int covered = 18 * s;
-    for (; s < 32; ++s)
-        for (int k = 0; k < 18; ++k)
-            block[32 * k + s] = 0.0f;
-    return covered;
+    // The silent subbands, row by row: each row's part is contiguous.
+    for (int k = 0; k < 18; ++k)
+        std::fill(block + 32 * k + s, block + 32 * k + 32, 0.0f);
+    return 18 * s;
 }
 
 // The hybrid filter with this file's own 12-point transform.

@@ -137,10 +137,15 @@ void ReadMpeg1ScaleFactors(Layer3State& s, BitReader& r, int gr, int ch)
     static constexpr int kGroupStart[5] = {0, 6, 11, 16, 21};
     const ScaleFactorSet& first = s.scalefactors[0][ch];
     for (int group = 0; group < 4; ++group) {
-        const bool reuse = gr == 1 && (s.scfsi[ch] >> (3 - group)) & 1;
+        const int from = kGroupStart[group];
+        const int to = kGroupStart[group + 1];
+        if (gr == 1 && (s.scfsi[ch] >> (3 - group)) & 1) {
+            std::copy(first.longBands + from, first.longBands + to, sf.longBands + from);
+            continue;
+        }
         const int bits = group < 2 ? slen1 : slen2;
-        for (int b = kGroupStart[group]; b < kGroupStart[group + 1]; ++b)
-            sf.longBands[b] = reuse ? first.longBands[b] : static_cast<int>(r.GetBits(bits));
+        for (int b = from; b < to; ++b)
+            sf.longBands[b] = static_cast<int>(r.GetBits(bits));
     }
     sf.longBands[21] = sf.longBands[22] = 0;
 }

@@ -9,9 +9,11 @@ namespace morvik::mpeg {
 
 namespace {
 
-// Cube roots m^(1/3) in float arithmetic for the magnitudes that escape
-// codes produce most, so that their requantisation needs no call to pow.
-constexpr int kCubeRootCount = 2048;
+// Cube roots m^(1/3) in float arithmetic for every magnitude that an
+// escape code can give (15 plus at most 13 linbits: up to 8206), each the
+// very pow result the line would otherwise take, so that requantisation
+// needs no call to pow.
+constexpr int kCubeRootCount = 15 + (1 << 13);
 
 struct CubeRoots {
     float value[kCubeRootCount];
@@ -28,15 +30,21 @@ const CubeRoots& cubeRoots()
     return roots;
 }
 
+// A value outside -32..31, with `roots` the cube root table.
+inline float requantiseEscaped(const float* roots, float factor, std::int32_t v)
+{
+    const int magnitude = std::abs(v);
+    const float root = magnitude < kCubeRootCount ? roots[magnitude]
+                                                  : std::pow(static_cast<float>(magnitude), 0.33333334f);
+    return factor * static_cast<float>(v) * root;
+}
+
 float requantiseValue(const Layer3Tables& t, float factor, std::int32_t v)
 {
     // The table holds 0 for v = 0, so the common small values take one path.
     if (v >= -32 && v <= 31)
         return factor * t.power[v + 32];
-    const int magnitude = std::abs(v);
-    const float root = magnitude < kCubeRootCount ? cubeRoots().value[magnitude]
-                                                  : std::pow(static_cast<float>(magnitude), 0.33333334f);
-    return factor * static_cast<float>(v) * root;
+    return requantiseEscaped(cubeRoots().value, factor, v);
 }
 
 // Requantises `count` lines with one factor into out[0], out[stride], ...;
@@ -66,29 +74,52 @@ bool requantiseRun(const Layer3Tables& t, float factor, const std::int32_t* in, 
     return any != 0;
 }
 
-// Lines of the count1 region, whose values are -1, 0 or 1: their table
-// entries are exactly -1, +0 and 1, so the factor times the value itself is
-// the same product, bit for bit, without the table and its test.
-bool requantiseCount1Run(float factor, const std::int32_t* in, float* out, int count)
+bool anyNonzero(const std::int32_t* in, int count)
 {
     std::int32_t any = 0;
-    for (int k = 0; k < count; ++k) {
-        out[k] = factor * static_cast<float>(in[k]);
+    for (int k = 0; k < count; ++k)
         any |= in[k];
-    }
     return any != 0;
 }
 
-// Long-block lines line .. end with one factor; from count1Start on they
-// are count1 values.
-bool requantiseLongRun(const Layer3Tables& t, float factor, const std::int32_t* in, float* out, int line, int end,
-                       int count1Start)
+// The long-block bands 0 .. bandCount - 1, each band's lines in one pass
+// with no call and no test per line. Lines below count1Start are written
+// from the power table as requantiseRun writes them; in a band with a value
+// outside -32..31 only the lines outside are then written again, through
+// requantiseEscaped. The count1 lines from count1Start on hold -1, 0 or 1,
+// whose table entries are exactly -1, +0 and 1, so the factor times the
+// value itself is the same product, bit for bit, without the table. Which
+// bands hold a nonzero value is asked only from the top down, once the
+// lines are written. Returns the last band with a nonzero value, or -1.
+int requantiseLongBands(const Layer3Tables& t, const BandLayout& bands, float gain, int scale,
+                        const std::uint8_t* pretab, const ScaleFactorSet& sf, const std::int32_t* in, float* out,
+                        int bandCount, int count1Start)
 {
-    const int split = std::clamp(count1Start, line, end);
-    bool any = split > line && requantiseRun<1>(t, factor, in + line, out + line, split - line);
-    if (end > split)
-        any = requantiseCount1Run(factor, in + split, out + split, end - split) || any;
-    return any;
+    for (int b = 0; b < bandCount; ++b) {
+        const float factor = gain * t.scaleMultiplier[scale][pretab[b]][sf.longBands[b] & 31];
+        const int start = bands.longStart[b];
+        const int stop = bands.longStart[b + 1];
+        const int middle = std::clamp(count1Start, start, stop);
+        std::uint32_t outside = 0;
+#pragma GCC unroll 4
+        for (int k = start; k < middle; ++k) {
+            const std::uint32_t index = static_cast<std::uint32_t>(in[k] + 32);
+            outside |= index;
+            out[k] = factor * t.power[index & 63];
+        }
+        if (outside >= 64) {
+            const float* roots = cubeRoots().value;
+            for (int k = start; k < middle; ++k)
+                if (static_cast<std::uint32_t>(in[k] + 32) >= 64)
+                    out[k] = requantiseEscaped(roots, factor, in[k]);
+        }
+        for (int k = middle; k < stop; ++k)
+            out[k] = factor * static_cast<float>(in[k]);
+    }
+    for (int b = bandCount - 1; b >= 0; --b)
+        if (anyNonzero(in + bands.longStart[b], bands.longWidth[b]))
+            return b;
+    return -1;
 }
 
 // Lines past the requantised ones still hold an older granule's overlap.
@@ -162,7 +193,8 @@ void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int3
     const bool shortBlocks = gi.block_type == 2;
     const int longBands = !shortBlocks ? 22 : gi.mixed_block_flag ? bands.mixedLongBands : 0;
     const int firstShort = !shortBlocks ? 12 : gi.mixed_block_flag ? 3 : 0;
-    const std::uint8_t* pretab = gi.preflag ? kPretab : nullptr;
+    static constexpr std::uint8_t kNoPretab[22] = {};
+    const std::uint8_t* pretab = gi.preflag ? kPretab : kNoPretab;
 
     result = RequantResult{};
     result.firstShortBand = firstShort;
@@ -171,15 +203,15 @@ void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int3
     // may stop the big values earlier), and every line from there on holds
     // -1, 0 or 1.
     const int count1Start = 2 * gi.big_values;
-    int line = 0;
-    for (int b = 0; b < longBands && line < extent; ++b) {
-        const int p = pretab ? pretab[b] : 0;
-        const float factor = gain * t.scaleMultiplier[scale][p][sf.longBands[b] & 31];
-        const int end = bands.longStart[b + 1];
-        if (requantiseLongRun(t, factor, in, out, line, end, count1Start))
-            result.lastNonzeroBand = b;
-        line = end;
-    }
+    // The bands that start below the extent (the lines past it are zero),
+    // counted from the top, where the extent nearly always ends.
+    int bandCount = longBands;
+    while (bandCount > 0 && bands.longStart[bandCount - 1] >= extent)
+        --bandCount;
+    const int line = bands.longStart[bandCount];
+    if (bandCount > 0)
+        result.lastNonzeroBand = requantiseLongBands(t, bands, gain, scale, pretab, sf, in, out, bandCount,
+                                                     count1Start);
     if (!shortBlocks) {
         zeroFrom(out, line);
         return;
