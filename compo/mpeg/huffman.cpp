@@ -259,7 +259,7 @@ inline void decodePairOf(HuffmanCursor& c, const std::uint32_t* table, int width
 {
     const std::int64_t start = c.position();
     const std::uint32_t entry = table[1 + c.peekShifted(64 - width)];
-    if (static_cast<std::int32_t>(entry) < 0) {
+    if (static_cast<std::int32_t>(entry) < 0) [[likely]] {
         // A whole leaf: the signed pair and the bits of its code and signs.
         const std::int64_t second = readerWidth & -static_cast<std::int64_t>((entry >> 30) & 1);
         c.checkWhole(start, second, entry & 15, (entry >> 4) & 15);
