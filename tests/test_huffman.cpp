@@ -80,37 +80,52 @@ std::string asBits(std::uint32_t value, int width)
     return bits;
 }
 
+// A table's code words by their bits, and for every proper prefix of one
+// the length of the longest code word it starts.
+struct CodeSet {
+    std::map<std::string, std::pair<int, int>> values;
+    std::map<std::string, std::size_t> longest;
+};
+
+std::map<int, CodeSet> codeSets(const std::map<int, std::vector<Code>>& tables)
+{
+    std::map<int, CodeSet> sets;
+    for (const auto& [number, codes] : tables) {
+        CodeSet& set = sets[number];
+        for (const Code& c : codes) {
+            set.values[c.bits] = {c.x, c.y};
+            for (std::size_t k = 1; k < c.bits.size(); ++k) {
+                std::size_t& longest = set.longest[c.bits.substr(0, k)];
+                longest = std::max(longest, c.bits.size());
+            }
+        }
+    }
+    return sets;
+}
+
 // One code by the reader's levels; bits no code starts with decode as zeros.
-void modelCode(BitReader& r, const std::vector<Code>& codes, int width, int& x, int& y)
+void modelCode(BitReader& r, const CodeSet& set, int width, int& x, int& y)
 {
     std::string prefix;
-    std::vector<const Code*> candidates;
-    for (const Code& c : codes)
-        candidates.push_back(&c);
     for (;;) {
         const std::string peeked = prefix + asBits(r.PeekBits(width), width);
-        for (const Code* c : candidates)
-            if (c->bits.size() <= peeked.size() && peeked.compare(0, c->bits.size(), c->bits) == 0) {
-                r.skipHeld(static_cast<int>(c->bits.size() - prefix.size()));
-                x = c->x;
-                y = c->y;
+        for (std::size_t n = prefix.size() + 1; n <= peeked.size(); ++n) {
+            const auto found = set.values.find(peeked.substr(0, n));
+            if (found != set.values.end()) {
+                r.skipHeld(static_cast<int>(n - prefix.size()));
+                x = found->second.first;
+                y = found->second.second;
                 return;
             }
-        std::vector<const Code*> rest;
-        std::size_t longest = 0;
-        for (const Code* c : candidates)
-            if (c->bits.compare(0, peeked.size(), peeked) == 0) {
-                rest.push_back(c);
-                longest = std::max(longest, c->bits.size() - peeked.size());
-            }
+        }
         r.skipHeld(width);
-        if (rest.empty()) {
+        const auto deeper = set.longest.find(peeked);
+        if (deeper == set.longest.end()) {
             x = y = 0;
             return;
         }
         prefix = peeked;
-        candidates = rest;
-        width = static_cast<int>(std::min<std::size_t>(longest, 6));
+        width = static_cast<int>(std::min<std::size_t>(deeper->second - peeked.size(), 6));
     }
 }
 
@@ -124,7 +139,7 @@ int modelSigned(BitReader& r, int value, int linbits)
 }
 
 void modelBigValues(BitReader& r, std::int32_t* dest, int lineCount, int number,
-                    const std::map<int, std::vector<Code>>& tables)
+                    const std::map<int, CodeSet>& sets)
 {
     if (number == 0 || number == 4 || number == 14) {
         std::fill(dest, dest + lineCount, 0);
@@ -134,7 +149,7 @@ void modelBigValues(BitReader& r, std::int32_t* dest, int lineCount, int number,
     const int linbits = kLinbits[number];
     for (int i = 0; i + 1 < lineCount; i += 2) {
         int x = 0, y = 0;
-        modelCode(r, tables.at(source), firstPeekWidth(source), x, y);
+        modelCode(r, sets.at(source), firstPeekWidth(source), x, y);
         if (linbits > 0 && (x == 15 || y == 15)) {
             x = modelSigned(r, x, linbits);
             y = modelSigned(r, y, linbits);
@@ -154,7 +169,7 @@ void modelBigValues(BitReader& r, std::int32_t* dest, int lineCount, int number,
 }
 
 int modelCount1(BitReader& r, std::int32_t* dest, int linesAvailable, int bitsRemaining, bool tableB,
-                const std::vector<Code>& codesA)
+                const CodeSet& codesA)
 {
     int extent = 0;
     int decoded = -1;
@@ -242,6 +257,7 @@ void expectSameReader(BitReader& a, BitReader& b, const std::string& where)
 TEST(Huffman, BigValuesAgreeWithTheReaderModelAtEveryDataEnd)
 {
     const auto tables = readStandardCodes();
+    const auto sets = codeSets(tables);
     Random random(2024);
     int stopped = 0, completed = 0;
     for (int number = 0; number < 32; ++number) {
@@ -268,7 +284,7 @@ TEST(Huffman, BigValuesAgreeWithTheReaderModelAtEveryDataEnd)
                 for (int n : lines) {
                     const int table = (n & 1) ? number : (number + 7) % 32;
                     DecodeBigValues(a, got + at, n, table);
-                    modelBigValues(b, want + at, n, table, tables);
+                    modelBigValues(b, want + at, n, table, sets);
                     at += n;
                 }
                 for (int i = 0; i < 180; ++i)
@@ -289,6 +305,7 @@ TEST(Huffman, BigValuesAgreeWithTheReaderModelAtEveryDataEnd)
 TEST(Huffman, LongCodesAndEscapesAgreeWithTheReaderModel)
 {
     const auto tables = readStandardCodes();
+    const auto sets = codeSets(tables);
     Random random(7);
     for (int number : {13, 15, 16, 23, 24, 31}) {
         const std::vector<Code>& codes = tables.at(sourceTable(number));
@@ -318,7 +335,7 @@ TEST(Huffman, LongCodesAndEscapesAgreeWithTheReaderModel)
                 }
                 std::vector<std::int32_t> got(576, 99), want(576, 99);
                 DecodeBigValues(a, got.data(), lines, number);
-                modelBigValues(b, want.data(), lines, number, tables);
+                modelBigValues(b, want.data(), lines, number, sets);
                 const std::string where = "table " + std::to_string(number) + " end " + std::to_string(dataEnd) +
                                           " skip " + std::to_string(skip) + " lines " + std::to_string(lines);
                 ASSERT_EQ(got, want) << where;
@@ -335,11 +352,15 @@ TEST(Huffman, LongCodesAndEscapesAgreeWithTheReaderModel)
 TEST(Huffman, EveryPairAtEveryAlignmentLoadsWhatTheReaderLoads)
 {
     const auto tables = readStandardCodes();
+    const auto sets = codeSets(tables);
     int pairs = 0;
     for (int number = 1; number < 32; ++number) {
         if (number == 4 || number == 14)
             continue;
         for (const Code& c : tables.at(sourceTable(number))) {
+            // Tables 17..23 and 25..31 differ from 16 and 24 only in linbits.
+            if (number != sourceTable(number) && c.x != 15 && c.y != 15)
+                continue;
             for (int skip = 0; skip < 32; ++skip) {
                 for (char fill : {'0', '1'}) {
                     std::string bits(static_cast<std::size_t>(skip), '1');
@@ -356,7 +377,7 @@ TEST(Huffman, EveryPairAtEveryAlignmentLoadsWhatTheReaderLoads)
                     }
                     std::int32_t got[2] = {99, 99}, want[2] = {99, 99};
                     DecodeBigValues(a, got, 2, number);
-                    modelBigValues(b, want, 2, number, tables);
+                    modelBigValues(b, want, 2, number, sets);
                     const std::string where = "table " + std::to_string(number) + " code " + c.bits + " skip " +
                                               std::to_string(skip) + " fill " + fill;
                     ASSERT_EQ(got[0], want[0]) << where;
@@ -368,7 +389,7 @@ TEST(Huffman, EveryPairAtEveryAlignmentLoadsWhatTheReaderLoads)
             }
         }
     }
-    EXPECT_GT(pairs, 100000);
+    EXPECT_GT(pairs, 50000);
 }
 
 // Count1 quadruples of both tables: values, extent, the bit budget cut at
@@ -376,6 +397,7 @@ TEST(Huffman, EveryPairAtEveryAlignmentLoadsWhatTheReaderLoads)
 TEST(Huffman, Count1AgreesWithTheReaderModel)
 {
     const auto tables = readStandardCodes();
+    const auto sets = codeSets(tables);
     Random random(99);
     for (bool tableB : {false, true}) {
         for (int size : {0, 2, 11, 30, 64}) {
@@ -398,7 +420,7 @@ TEST(Huffman, Count1AgreesWithTheReaderModel)
                                               " end " + std::to_string(dataEnd) + " budget " +
                                               std::to_string(budget);
                     const int extent = DecodeCount1(a, got, lines, budget, tableB);
-                    ASSERT_EQ(extent, modelCount1(b, want, lines, budget, tableB, tables.at(32))) << where;
+                    ASSERT_EQ(extent, modelCount1(b, want, lines, budget, tableB, sets.at(32))) << where;
                     for (int i = 0; i < 164; ++i)
                         ASSERT_EQ(got[i], want[i]) << where << " line " << i;
                     expectSameReader(a, b, where);
