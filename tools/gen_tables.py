@@ -7,10 +7,11 @@ usage: tools/gen_tables.py ISO_TABLES_DIR OUTPUT_DIR (compo/mpeg/tables)
 """
 import sys
 
-# The levels a code was once looked up by, each peeked with its own top-up
-# check (first-level widths, subtables up to MAX_SUB_WIDTH bits): which bytes
-# the bit reader has loaded after a pair, and with it where decoding stops at
-# the end of the data, is reckoned on them, so they stay as they are.
+# The reader's levels: a first level per table, then subtables of up to
+# MAX_SUB_WIDTH bits, each peeked with its own top-up check. Which bytes the
+# bit reader has loaded after a pair, and with it where decoding stops at the
+# end of the data, is reckoned on them, so they are fixed; the widths of the
+# lookup tables themselves are free.
 READER_WIDTH = {1: 3, 2: 6, 3: 6, 5: 8, 6: 7, 7: 6, 8: 8, 9: 6, 10: 8, 11: 8,
                 12: 7, 13: 6, 15: 8, 16: 8, 24: 9}
 MAX_SUB_WIDTH = 6

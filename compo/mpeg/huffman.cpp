@@ -68,8 +68,8 @@ inline std::int64_t ifLess(std::int64_t l, std::int64_t r, std::int64_t a, std::
 // or below 32 bits past the current position. The cursor keeps that end
 // (m_loaded) by the same rule, with conditional moves instead of branches
 // on the data, and hands it back to the reader at the end. The reads are
-// those of the lookup levels the reader once peeked by (the leaves say
-// where they were), not those of the tables' own levels.
+// those of the reader's levels (tools/gen_tables.py; the leaves say where
+// they were), not those of the tables' own levels.
 class HuffmanCursor {
 public:
     explicit HuffmanCursor(const BitReader& reader)
@@ -148,9 +148,8 @@ public:
         return entry;
     }
 
-    // The reader's peeks (threshold 11) at the levels the code was once
-    // looked up by: at `start`, and at the offsets from it that the leaf
-    // gives. An offset of 0 (no such level) repeats the check at `start`,
+    // The reader's peeks (threshold 11) at its levels for the code: at
+    // `start`, and at the offsets from it that the leaf gives. An offset of 0 (no such level) repeats the check at `start`,
     // which cannot top up again: 11 bits are held there since the first.
     void checkLevels(std::int64_t start, std::uint32_t leaf)
     {
@@ -221,8 +220,8 @@ struct SignedPair {
     std::int8_t x, y;
 };
 
-// The signed values of a pair by its unsigned ones (x + 16 y) and the next
-// two bits (index x + 16 y << 2 | bits). The sign bits follow the code, one
+// The signed values of a pair by its unsigned ones and the next two bits
+// (index (x + 16 y) << 2 | bits). The sign bits follow the code, one
 // per nonzero value, x's first; with one nonzero value, the first bit is its.
 struct SignedPairs {
     SignedPair pairs[1024];
@@ -372,8 +371,6 @@ void DecodeBigValues(BitReader& reader, std::int32_t* dest, int lineCount, int t
 
 namespace {
 
-// The four values of a quadruple by its vwxy bits and the sign bits read
-// after it (one per nonzero value, v's first), v first, ready to be copied.
 // Bits set in a 4-bit value.
 constexpr int bitsSet(int value)
 {
