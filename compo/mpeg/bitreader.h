@@ -26,6 +26,8 @@
 
 namespace morvik::mpeg {
 
+class HuffmanCursor;
+
 class BitReader {
 public:
     // Reads the `size` bytes at `data` from their first bit.
@@ -89,6 +91,10 @@ public:
     }
 
 private:
+    // The Layer III Huffman decoder reads through a cursor of its own that
+    // keeps these fields exactly as the reads above would leave them.
+    friend class HuffmanCursor;
+
     // To 25..32 bits held; m_valid <= 24 on entry, as the reads above
     // guarantee.
     void topUp()

@@ -1,11 +1,23 @@
 // Layer III Huffman decoding of the big-value and count1 regions.
 //
-// Lookup-table layout (32-bit words): word 0 holds in its low byte the number
-// of bits w peeked at this level; words 1..2^w are indexed by the peeked bits.
-// A leaf has the code bits consumed at this level in its top byte, x in byte
-// 1, y in byte 2 and the count of nonzero values in byte 0. A word whose top
-// byte is 0 links to a subtable at that many words from the current table's
-// start; all w bits of the level are consumed.
+// Lookup-table layout (32-bit words, written by tools/gen_tables.py): word 0
+// holds in its low byte the number of bits w peeked at this level (and, in
+// a first level, in byte 1 the width of the first level the bit reader's
+// loads are reckoned on); words 1..2^w are indexed by the peeked bits. A
+// word whose top byte is 0 links to a subtable at that many words from the
+// current table's start; all w bits of the level are consumed. Any other
+// word is a leaf:
+// - a whole leaf (first level only; bit 31 set) holds a pair whose code and
+//   sign bits fit in w bits, without linbits: in bits 24..28 the bits of
+//   code and signs, bit 30 set for a code longer than the reader's first
+//   level, x and y signed in bytes 1 and 2, bits 4..7 the bits the reader
+//   needs held at the code's start for its sign read (0 without signs),
+//   bits 0..3 the code's length;
+// - any other leaf has the code bits consumed at this level in its top
+//   byte, x in bits 16..19, y in 20..23, the count of nonzero values in bits
+//   0..1, and the offsets from the code's start at which the reader peeked
+//   again for it (0: it did not): the second level in bits 2..5, the third
+//   in 8..11, the fourth (after the third) in 12..14.
 #pragma once
 
 #include "compo/mpeg/bitreader.h"
