@@ -6,6 +6,12 @@
 
 #include "compo/mpeg/dispatch.h"
 
+#include <cstdint>
+
+namespace morvik::mpeg {
+struct SynthesisState;
+}
+
 namespace morvik::mpeg::x86 {
 
 // SSE2 (every x86-64 processor): the windowing in double precision with the
@@ -20,5 +26,10 @@ DecoderDispatch pentiumCmovVariants();
 DecoderDispatch amd3DNowVariants();
 // AVX2 and FMA: all six operations, the windowing as the 3DNow! one.
 DecoderDispatch amdE3DNowVariants();
+
+// AVX2 without FMA: SynthesiseSteps with the transforms eight steps at a
+// time; the same ring and samples as SynthesiseStepsBaseline, bit for bit.
+void synthesiseStepsEightLanes(SynthesisState& s, int channel, const float* in, int stepStride, int lineStride,
+                               int steps, const float* equalizer, std::int16_t* out, bool stereo);
 
 } // namespace morvik::mpeg::x86
