@@ -337,7 +337,88 @@ constexpr float kLargestDecided = 0x1p24f;
 // Writes the 32 samples and returns true when the double sums decide every
 // one of them; otherwise writes nothing. `branchless` clips by saturation,
 // else by compare and branch; both give the same samples.
-#if defined(__AVX2__) && defined(__FMA__)
+#if defined(__AVX512F__) && defined(__FMA__)
+// The decided sums in eight double lanes (for files built for AVX-512): as
+// the four-lane form below, each partial formed block by block in the same
+// order with fused multiply-adds, all sixteen values of a set in two
+// registers, so every sum is the same double.
+template <bool branchless>
+inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out,
+                              int step)
+{
+    const float largest = largestMagnitude(ring);
+    if (!(largest < kLargestDecided))
+        return false;
+    const WideBlocks blocks(ring, offset);
+    const double* taps = window.taps;
+    __m512d acc[4][2];
+    for (auto& set : acc)
+        set[0] = set[1] = _mm512_setzero_pd();
+    for (int i = 0; i < 8; ++i) {
+        const double* w = taps + 16 * i;
+        for (int h = 0; h < 2; ++h) {
+            const __m512d e = _mm512_loadu_pd(blocks.evens[i] + 8 * h);
+            const __m512d o = _mm512_loadu_pd(blocks.odds[i] + 8 * h);
+            acc[0][h] = _mm512_fmadd_pd(_mm512_loadu_pd(w + 8 * h), e, acc[0][h]);
+            acc[1][h] = _mm512_fmadd_pd(_mm512_loadu_pd(w + kWindowSetSize + 8 * h), o, acc[1][h]);
+            acc[2][h] = _mm512_fmadd_pd(_mm512_loadu_pd(w + 2 * kWindowSetSize + 8 * h), e, acc[2][h]);
+            acc[3][h] = _mm512_fmadd_pd(_mm512_loadu_pd(w + 3 * kWindowSetSize + 8 * h), o, acc[3][h]);
+        }
+    }
+    double zero = 0;
+    for (int i = 0; i < 8; ++i)
+        zero += taps[kWindowSampleZero + i] * blocks.odds[i][16];
+    // Sample j (0..15) subtracts set 1 at 16 - j (the sample-zero sum at
+    // j = 0); sample 16 + m adds set 2 at 16 - m to set 3 at m (sample 16 is
+    // set 1 at 0 alone). A half permuted to [v0, v7, v6, .., v1] gives lanes
+    // 1..7 of its reversal; lane 0 is kept from the other half (value 8 of
+    // the upper, value 0 of the lower) or is the sample-zero sum.
+    const __m512i turn = _mm512_setr_epi64(0, 7, 6, 5, 4, 3, 2, 1);
+    const __m512d sums[4] = {
+        _mm512_sub_pd(acc[0][0], _mm512_mask_permutexvar_pd(_mm512_set1_pd(zero), 0xFE, turn, acc[1][1])),
+        _mm512_sub_pd(acc[0][1], _mm512_mask_permutexvar_pd(acc[1][1], 0xFE, turn, acc[1][0])),
+        _mm512_mask_blend_pd(1, _mm512_add_pd(acc[3][0], _mm512_maskz_permutexvar_pd(0xFF, turn, acc[2][1])),
+                             acc[1][0]),
+        _mm512_add_pd(acc[3][1], _mm512_mask_permutexvar_pd(acc[2][1], 0xFE, turn, acc[2][0])),
+    };
+    // Rounded and decided as in the four-lane form.
+    const double margin = 0.5 - static_cast<double>(largest) * window.magnitudeBound * 0x1p-48;
+    const __m512d magic = _mm512_set1_pd(0x1.8p52);
+    const __m512d limit = _mm512_set1_pd(margin);
+    __mmask8 undecided = 0;
+    __m256i integers[4];
+    for (int k = 0; k < 4; ++k) {
+        const __m512d r = _mm512_sub_pd(_mm512_add_pd(sums[k], magic), magic);
+        // NaN distances compare unordered and so count as undecided.
+        undecided |= _mm512_cmp_pd_mask(_mm512_abs_pd(_mm512_sub_pd(sums[k], r)), limit, _CMP_NLT_UQ);
+        integers[k] = _mm512_maskz_cvtpd_epi32(0xFF, r);
+    }
+    if (undecided != 0)
+        return false;
+    if constexpr (!branchless) {
+        alignas(32) std::int32_t values[32];
+        for (int k = 0; k < 4; ++k)
+            _mm256_store_si256(reinterpret_cast<__m256i*>(values + 8 * k), integers[k]);
+        for (int j = 0; j < 32; ++j)
+            out[j * step] = clip16(values[j]);
+        return true;
+    }
+    // The signed saturation of the packing is the clipping to 16 bits.
+    for (int k = 0; k < 4; ++k) {
+        const __m128i samples =
+            _mm_packs_epi32(_mm256_castsi256_si128(integers[k]), _mm256_extracti128_si256(integers[k], 1));
+        if (step == 1) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * k), samples);
+        } else {
+            // Into the low halves of 32-bit lanes, blended over the other
+            // channel's slots.
+            __m256i* at = reinterpret_cast<__m256i*>(out + 16 * k);
+            _mm256_storeu_si256(at, _mm256_blend_epi16(_mm256_loadu_si256(at), _mm256_cvtepu16_epi32(samples), 0x55));
+        }
+    }
+    return true;
+}
+#elif defined(__AVX2__) && defined(__FMA__)
 // The decided sums in four double lanes with fused multiply-adds (for files
 // built for AVX2 and FMA): a fused step adds an exact product with one
 // rounding, so the error rule of the plain additions holds unchanged. The

@@ -23,9 +23,18 @@ void windowStereo(const SynthesisWindow& window, const SynthesisRing& ring, int 
 
 } // namespace
 
-DecoderDispatch pentiumCmovVariants()
+DecoderDispatch pentiumCmovFourLaneVariants()
 {
     return {nullptr, windowMono, windowStereo, nullptr, nullptr, nullptr};
+}
+
+// libgcc's check of AVX-512 includes the operating system's saving of the
+// wide registers.
+DecoderDispatch pentiumCmovVariants()
+{
+    if (__builtin_cpu_supports("avx512f"))
+        return pentiumCmovWideVariants();
+    return pentiumCmovFourLaneVariants();
 }
 
 } // namespace morvik::mpeg::x86

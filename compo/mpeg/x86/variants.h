@@ -18,9 +18,13 @@ namespace morvik::mpeg::x86 {
 // reference's samples, clipping by branches; the hybrid filter and both
 // transforms.
 DecoderDispatch pentiumVariants();
-// AVX2 and FMA: the windowing in four double lanes, the reference's samples,
-// clipping without branches.
+// AVX2 and FMA: the windowing in double lanes, the reference's samples,
+// clipping without branches; eight lanes where AVX-512 is usable too, else
+// four. Called only on a processor with AVX2 and FMA.
 DecoderDispatch pentiumCmovVariants();
+DecoderDispatch pentiumCmovFourLaneVariants();
+// AVX-512 and FMA: the same windowing in eight double lanes.
+DecoderDispatch pentiumCmovWideVariants();
 // Single precision in SSE2: the antialias butterflies two at a time, and
 // windowing with single-precision sums rounded halves away from zero.
 DecoderDispatch amd3DNowVariants();
