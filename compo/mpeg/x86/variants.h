@@ -19,8 +19,9 @@ namespace morvik::mpeg::x86 {
 // transforms.
 DecoderDispatch pentiumVariants();
 // AVX2 and FMA: the windowing in double lanes, the reference's samples,
-// clipping without branches; eight lanes where AVX-512 is usable too, else
-// four. Called only on a processor with AVX2 and FMA.
+// clipping without branches; eight lanes where AVX-512 is usable too (and
+// runs at full clock), else four. Called only on a processor with AVX2 and
+// FMA.
 DecoderDispatch pentiumCmovVariants();
 DecoderDispatch pentiumCmovFourLaneVariants();
 // AVX-512 and FMA: the same windowing in eight double lanes.
