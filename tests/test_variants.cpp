@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -431,6 +432,12 @@ TEST(Variants, SynthesisStepsEqualTheBaselineBitForBit)
                 EXPECT_EQ(differingValues(a.values, b.values), 0) << "round " << round;
                 EXPECT_EQ(differingValues(a.wide, b.wide), 0) << "round " << round;
                 EXPECT_EQ(differingValues(a.blockMagnitude, b.blockMagnitude), 0) << "round " << round;
+                // The ring's largest is the largest of its blocks' magnitudes.
+                float largest = 0;
+                for (const float m : b.blockMagnitude)
+                    largest = std::max(largest, m);
+                EXPECT_EQ(b.largest, largest) << "round " << round;
+                EXPECT_EQ(a.largest, largest) << "round " << round;
             }
         }
 }

@@ -110,6 +110,7 @@ void StoreRingBlock(SynthesisRing& ring, int offset, const float* block)
     }
     largest = _mm_max_ps(_mm_movehl_ps(largest, largest), largest);
     largest = _mm_max_ss(_mm_shuffle_ps(largest, largest, 1), largest);
+    ring.largest = largestWithBlock(ring.blockMagnitude, offset / 32, largest);
     ring.blockMagnitude[offset / 32] = _mm_cvtss_f32(largest);
 #else
     float largest = 0;
@@ -120,6 +121,9 @@ void StoreRingBlock(SynthesisRing& ring, int offset, const float* block)
         largest = magnitude > largest ? magnitude : largest;
     }
     ring.blockMagnitude[offset / 32] = largest;
+    ring.largest = 0;
+    for (const float m : ring.blockMagnitude)
+        ring.largest = m > ring.largest ? m : ring.largest;
 #endif
 }
 

@@ -43,10 +43,16 @@ struct SynthesisWindow {
 struct SynthesisRing {
     alignas(32) float values[kRingSize] = {};
     alignas(32) double wide[kRingSize] = {};
-    float blockMagnitude[kRingSize / 32] = {};
+    alignas(16) float blockMagnitude[kRingSize / 32] = {};
+    // The largest of the blocks' magnitudes, kept by StoreRingBlock: the
+    // windowing reads this one value, just written, and not the sixteen
+    // (whose wide reads could not be served from the pending store of the
+    // newest block's).
+    float largest = 0;
 };
 
-// Stores 32 DCT outputs as the ring block at `offset` (a multiple of 32).
+// Stores 32 DCT outputs as the ring block at `offset` (a multiple of 32),
+// with its magnitude and the ring's largest.
 void StoreRingBlock(SynthesisRing& ring, int offset, const float* block);
 
 struct SynthesisState {

@@ -40,26 +40,33 @@ inline const T* oddBlock(const T* ring, int offset, int i)
     return ring + ((offset + 64 * i + 32) & 511);
 }
 
+#if defined(__SSE2__)
+// The ring's largest magnitude with the newest block's in place of the one
+// stored for `block`: the other blocks' magnitudes are read before the new
+// one is stored. They are never NaN (the block's magnitude passes a NaN
+// over) and never negative, so the order of the comparisons cannot change
+// the result.
+inline float largestWithBlock(const float (&magnitudes)[16], int block, __m128 newest)
+{
+    const __m128i index = _mm_setr_epi32(0, 1, 2, 3);
+    const __m128i which = _mm_set1_epi32(block);
+    __m128 largest = _mm_shuffle_ps(newest, newest, 0);
+    for (int q = 0; q < 16; q += 4) {
+        const __m128 stored = _mm_load_ps(magnitudes + q);
+        const __m128 replaced = _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_add_epi32(index, _mm_set1_epi32(q)), which));
+        largest = _mm_max_ps(_mm_andnot_ps(replaced, stored), largest);
+    }
+    largest = _mm_max_ps(_mm_movehl_ps(largest, largest), largest);
+    largest = _mm_max_ss(_mm_shuffle_ps(largest, largest, 1), largest);
+    return _mm_cvtss_f32(largest);
+}
+#endif
+
 // The largest magnitude among the ring's finite values (every block is
-// read by each step), from the blocks' own. Those are never NaN (the ring's
-// store passes a NaN over) and never negative, so the order in which they
-// are compared cannot change the result.
+// read by each step).
 inline float largestMagnitude(const SynthesisRing& ring)
 {
-#if defined(__SSE2__)
-    static_assert(sizeof ring.blockMagnitude == 16 * sizeof(float));
-    const float* m = ring.blockMagnitude;
-    __m128 largest = _mm_max_ps(_mm_max_ps(_mm_loadu_ps(m), _mm_loadu_ps(m + 4)),
-                                _mm_max_ps(_mm_loadu_ps(m + 8), _mm_loadu_ps(m + 12)));
-    largest = _mm_max_ps(largest, _mm_movehl_ps(largest, largest));
-    largest = _mm_max_ss(largest, _mm_shuffle_ps(largest, largest, 1));
-    return _mm_cvtss_f32(largest);
-#else
-    float largest = 0;
-    for (const float m : ring.blockMagnitude)
-        largest = m > largest ? m : largest;
-    return largest;
-#endif
+    return ring.largest;
 }
 
 #if defined(__SSE2__)
@@ -354,6 +361,9 @@ inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing
     __m512d acc[4][2];
     for (auto& set : acc)
         set[0] = set[1] = _mm512_setzero_pd();
+    // The sample-zero sum is a chain of dependent steps: formed beside the
+    // others, it does not hold up the end.
+    __m128d zero = _mm_setzero_pd();
     for (int i = 0; i < 8; ++i) {
         const double* w = taps + 16 * i;
         for (int h = 0; h < 2; ++h) {
@@ -364,10 +374,8 @@ inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing
             acc[2][h] = _mm512_fmadd_pd(_mm512_loadu_pd(w + 2 * kWindowSetSize + 8 * h), e, acc[2][h]);
             acc[3][h] = _mm512_fmadd_pd(_mm512_loadu_pd(w + 3 * kWindowSetSize + 8 * h), o, acc[3][h]);
         }
+        zero = _mm_fmadd_sd(_mm_load_sd(taps + kWindowSampleZero + i), _mm_load_sd(blocks.odds[i] + 16), zero);
     }
-    double zero = 0;
-    for (int i = 0; i < 8; ++i)
-        zero += taps[kWindowSampleZero + i] * blocks.odds[i][16];
     // Sample j (0..15) subtracts set 1 at 16 - j (the sample-zero sum at
     // j = 0); sample 16 + m adds set 2 at 16 - m to set 3 at m (sample 16 is
     // set 1 at 0 alone). A half permuted to [v0, v7, v6, .., v1] gives lanes
@@ -375,7 +383,7 @@ inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing
     // the upper, value 0 of the lower) or is the sample-zero sum.
     const __m512i turn = _mm512_setr_epi64(0, 7, 6, 5, 4, 3, 2, 1);
     const __m512d sums[4] = {
-        _mm512_sub_pd(acc[0][0], _mm512_mask_permutexvar_pd(_mm512_set1_pd(zero), 0xFE, turn, acc[1][1])),
+        _mm512_sub_pd(acc[0][0], _mm512_mask_permutexvar_pd(_mm512_set1_pd(_mm_cvtsd_f64(zero)), 0xFE, turn, acc[1][1])),
         _mm512_sub_pd(acc[0][1], _mm512_mask_permutexvar_pd(acc[1][1], 0xFE, turn, acc[1][0])),
         _mm512_mask_blend_pd(1, _mm512_add_pd(acc[3][0], _mm512_maskz_permutexvar_pd(0xFF, turn, acc[2][1])),
                              acc[1][0]),
@@ -438,6 +446,9 @@ inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing
     const double* taps = window.taps;
     // acc[set][q]: the partial sums of values 4 q .. 4 q + 3.
     __m256d acc[4][4];
+    // The sample-zero sum is a chain of dependent steps: formed beside the
+    // others, it does not hold up the end.
+    __m128d zero = _mm_setzero_pd();
     for (int c = 0; c < 16; c += 8) {
         __m256d a[4][2];
         for (auto& set : a)
@@ -452,14 +463,13 @@ inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing
                 a[2][h] = _mm256_fmadd_pd(_mm256_load_pd(w + 2 * kWindowSetSize + 4 * h), e, a[2][h]);
                 a[3][h] = _mm256_fmadd_pd(_mm256_load_pd(w + 3 * kWindowSetSize + 4 * h), o, a[3][h]);
             }
+            if (c == 0)
+                zero = _mm_fmadd_sd(_mm_load_sd(taps + kWindowSampleZero + i), _mm_load_sd(blocks.odds[i] + 16), zero);
         }
         for (int set = 0; set < 4; ++set)
             for (int h = 0; h < 2; ++h)
                 acc[set][c / 4 + h] = a[set][h];
     }
-    double zero = 0;
-    for (int i = 0; i < 8; ++i)
-        zero += taps[kWindowSampleZero + i] * blocks.odds[i][16];
     // Sample j (0..15) subtracts set 1 at 16 - j (the sample-zero sum at
     // j = 0); sample 16 + m adds set 2 at 16 - m to set 3 at m (sample 16 is
     // set 1 at 0 alone). A run of four permuted to [v0, v3, v2, v1] gives
@@ -471,7 +481,7 @@ inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing
         even[q] = _mm256_permute4x64_pd(acc[2][q], 0x6C);
     }
     __m256d sums[8];
-    sums[0] = _mm256_sub_pd(acc[0][0], _mm256_blend_pd(odd[3], _mm256_set1_pd(zero), 1));
+    sums[0] = _mm256_sub_pd(acc[0][0], _mm256_blend_pd(odd[3], _mm256_broadcastsd_pd(zero), 1));
     sums[4] = _mm256_blend_pd(_mm256_add_pd(acc[3][0], even[3]), odd[0], 1);
     for (int q = 1; q < 4; ++q) {
         sums[q] = _mm256_sub_pd(acc[0][q], _mm256_blend_pd(odd[3 - q], odd[4 - q], 1));

@@ -6,6 +6,7 @@
 
 #include "compo/mpeg/dctkernels.h"
 #include "compo/mpeg/synthesis.h"
+#include "compo/mpeg/windowkernels.h"
 
 #include <algorithm>
 #include <immintrin.h>
@@ -94,8 +95,8 @@ void scatterLanes(const Lanes (&lanes)[32], float (&blocks)[8][32])
     leeDctLanes<32, 8>(in, out, coef);
 }
 
-// StoreRingBlock in 256-bit vectors: the same values, widened values and
-// block magnitude (maxps keeps its second operand when the first is a NaN,
+// StoreRingBlock in 256-bit vectors: the same values, widened values, block
+// magnitude and ring's largest (maxps keeps its second operand when the first is a NaN,
 // so a NaN is passed over; the running largest is never a NaN, and the
 // largest of the other magnitudes does not depend on their order).
 void storeRingBlock(SynthesisRing& ring, int offset, const float* block)
@@ -114,6 +115,7 @@ void storeRingBlock(SynthesisRing& ring, int offset, const float* block)
     __m128 m = _mm_max_ps(_mm256_extractf128_ps(largest, 1), _mm256_castps256_ps128(largest));
     m = _mm_max_ps(_mm_movehl_ps(m, m), m);
     m = _mm_max_ss(_mm_shuffle_ps(m, m, 1), m);
+    ring.largest = largestWithBlock(ring.blockMagnitude, offset / 32, m);
     ring.blockMagnitude[offset / 32] = _mm_cvtss_f32(m);
 }
 
