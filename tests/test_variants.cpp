@@ -323,6 +323,43 @@ TEST(Variants, ReferenceWindowingEqualsThePlainKernelBitForBit)
         }
 }
 
+// A stereo frame's channel written at the end of the output: channel 0 of
+// a buffer that ends with its last sample, channel 1 of a full frame. Each
+// writes its mono samples into its own slots only, and under
+// AddressSanitizer reads nothing past the buffer.
+TEST(Variants, StereoWindowingStaysInsideItsSlots)
+{
+    std::vector<ExactForm> forms = exactForms();
+    int count = 0;
+    const VariantSet* sets = variantSets(count);
+    for (int k = 1; k < count; ++k)
+        if (sets[k].runnable && sets[k].routines.WindowToPcmStereo)
+            forms.push_back({sets[k].name, sets[k].routines.WindowToPcmMono, sets[k].routines.WindowToPcmStereo});
+    forms.push_back({"plain", WindowToPcmMonoPlain, WindowToPcmStereoPlain});
+    auto s = std::make_unique<SynthesisState>();
+    SynthesisInit(*s);
+    std::mt19937 random(9);
+    alignas(32) float ring[kRingSize];
+    fillRing(random, ring, 20000.0f);
+    const auto stored = ringOf(ring);
+    for (const ExactForm& form : forms) {
+        std::int16_t mono[32];
+        form.mono(s->window, *stored, 64, mono);
+        for (int channel = 0; channel < 2; ++channel) {
+            std::vector<std::int16_t> frame(63 + channel);
+            for (std::size_t j = 0; j < frame.size(); ++j)
+                frame[j] = static_cast<std::int16_t>(-3 * static_cast<int>(j) - 7);
+            form.stereo(s->window, *stored, 64, frame.data() + channel);
+            for (std::size_t j = 0; j < frame.size(); ++j) {
+                if (static_cast<int>(j % 2) == channel)
+                    EXPECT_EQ(frame[j], mono[j / 2]) << form.name << ", channel " << channel << " slot " << j;
+                else
+                    EXPECT_EQ(frame[j], -3 * static_cast<int>(j) - 7) << form.name << ", channel " << channel << " slot " << j;
+            }
+        }
+    }
+}
+
 TEST(Variants, WindowingWithinOneStepOfTheReference)
 {
     auto s = std::make_unique<SynthesisState>();

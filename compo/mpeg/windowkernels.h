@@ -89,6 +89,24 @@ inline void storeEverySecond(const std::int16_t (&samples)[32], std::int16_t* ou
 }
 #endif
 
+#if defined(__AVX2__)
+// Eight samples, the low halves of the 32-bit lanes of `samples`, into every
+// second 16-bit slot from out + 16 k (k = 0..3, a stereo frame's one
+// channel), the other channel's slots kept. The last eight are blended in
+// the high halves over the slots from one before theirs, so that nothing
+// past the 63rd slot is read or written.
+inline void blendIntoEverySecond(__m256i samples, std::int16_t* out, int k)
+{
+    if (k < 3) {
+        __m256i* at = reinterpret_cast<__m256i*>(out + 16 * k);
+        _mm256_storeu_si256(at, _mm256_blend_epi16(_mm256_loadu_si256(at), samples, 0x55));
+    } else {
+        __m256i* at = reinterpret_cast<__m256i*>(out + 47);
+        _mm256_storeu_si256(at, _mm256_blend_epi16(_mm256_loadu_si256(at), _mm256_slli_epi32(samples, 16), 0xAA));
+    }
+}
+#endif
+
 // Where the eight even and eight odd blocks of a step start among the
 // ring's widened values.
 struct WideBlocks {
@@ -418,10 +436,7 @@ inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing
         if (step == 1) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * k), samples);
         } else {
-            // Into the low halves of 32-bit lanes, blended over the other
-            // channel's slots.
-            __m256i* at = reinterpret_cast<__m256i*>(out + 16 * k);
-            _mm256_storeu_si256(at, _mm256_blend_epi16(_mm256_loadu_si256(at), _mm256_cvtepu16_epi32(samples), 0x55));
+            blendIntoEverySecond(_mm256_cvtepu16_epi32(samples), out, k);
         }
     }
     return true;
@@ -519,10 +534,7 @@ inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing
         if (step == 1) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * k), samples);
         } else {
-            // Into the low halves of 32-bit lanes, blended over the other
-            // channel's slots.
-            __m256i* at = reinterpret_cast<__m256i*>(out + 16 * k);
-            _mm256_storeu_si256(at, _mm256_blend_epi16(_mm256_loadu_si256(at), _mm256_cvtepu16_epi32(samples), 0x55));
+            blendIntoEverySecond(_mm256_cvtepu16_epi32(samples), out, k);
         }
     }
     return true;

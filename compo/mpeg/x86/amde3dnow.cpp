@@ -105,10 +105,8 @@ void windowEightLanes(const SynthesisWindow& window, const SynthesisRing& ring, 
     }
     // The integers are already within 16 bits: the low half of each 32-bit
     // lane is the sample, blended over the other channel's slot.
-    for (int k = 0; k < 4; ++k) {
-        __m256i* at = reinterpret_cast<__m256i*>(out + 16 * k);
-        _mm256_storeu_si256(at, _mm256_blend_epi16(_mm256_loadu_si256(at), integers[k], 0x55));
-    }
+    for (int k = 0; k < 4; ++k)
+        blendIntoEverySecond(integers[k], out, k);
 }
 
 void windowMono(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)
