@@ -351,10 +351,9 @@ TEST(Variants, StereoWindowingStaysInsideItsSlots)
                 frame[j] = static_cast<std::int16_t>(-3 * static_cast<int>(j) - 7);
             form.stereo(s->window, *stored, 64, frame.data() + channel);
             for (std::size_t j = 0; j < frame.size(); ++j) {
-                if (static_cast<int>(j % 2) == channel)
-                    EXPECT_EQ(frame[j], mono[j / 2]) << form.name << ", channel " << channel << " slot " << j;
-                else
-                    EXPECT_EQ(frame[j], -3 * static_cast<int>(j) - 7) << form.name << ", channel " << channel << " slot " << j;
+                const int kept = -3 * static_cast<int>(j) - 7;
+                EXPECT_EQ(frame[j], static_cast<int>(j % 2) == channel ? mono[j / 2] : kept)
+                    << form.name << ", channel " << channel << " slot " << j;
             }
         }
     }
@@ -445,8 +444,8 @@ TEST(Variants, SynthesisStepsEqualTheBaselineBitForBit)
                 for (float& v : in)
                     v = value(random);
                 if (round == 3)
-                    for (float special : odd)
-                        in[random() % in.size()] = special;
+                    for (float unusual : odd)
+                        in[random() % in.size()] = unusual;
                 const float* samples = in.data() + layout.channel;
                 auto fast = std::make_unique<SynthesisState>();
                 auto baseline = std::make_unique<SynthesisState>();

@@ -400,8 +400,9 @@ inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing
     // 1..7 of its reversal; lane 0 is kept from the other half (value 8 of
     // the upper, value 0 of the lower) or is the sample-zero sum.
     const __m512i turn = _mm512_setr_epi64(0, 7, 6, 5, 4, 3, 2, 1);
+    const __m512d zeros = _mm512_set1_pd(_mm_cvtsd_f64(zero));
     const __m512d sums[4] = {
-        _mm512_sub_pd(acc[0][0], _mm512_mask_permutexvar_pd(_mm512_set1_pd(_mm_cvtsd_f64(zero)), 0xFE, turn, acc[1][1])),
+        _mm512_sub_pd(acc[0][0], _mm512_mask_permutexvar_pd(zeros, 0xFE, turn, acc[1][1])),
         _mm512_sub_pd(acc[0][1], _mm512_mask_permutexvar_pd(acc[1][1], 0xFE, turn, acc[1][0])),
         _mm512_mask_blend_pd(1, _mm512_add_pd(acc[3][0], _mm512_maskz_permutexvar_pd(0xFF, turn, acc[2][1])),
                              acc[1][0]),
