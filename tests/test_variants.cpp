@@ -7,17 +7,23 @@
 #include "compo/mpeg/imdct.h"
 #include "compo/mpeg/stereo.h"
 #include "compo/mpeg/synthesis.h"
+#if defined(__x86_64__)
+#include "compo/mpeg/x86/variants.h"
+#endif
 
 #include "decodetestsupport.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <random>
+#include <vector>
 
 using namespace morvik::mpeg;
 using namespace decodetest;
@@ -236,8 +242,34 @@ void fillRing(std::mt19937& random, float* ring, float scale)
         ring[k] = value(random);
 }
 
+// The forms of the exact windowing this processor runs: the reference (the
+// fastest of them here), its baseline, and each lane width of the
+// Pentium-class CMOV family it can run.
+struct ExactForm {
+    const char* name;
+    WindowToPcmFn mono, stereo;
+};
+
+std::vector<ExactForm> exactForms()
+{
+    std::vector<ExactForm> forms = {{"reference", WindowToPcmMonoRef, WindowToPcmStereoRef},
+                                    {"baseline", WindowToPcmMonoBaseline, WindowToPcmStereoBaseline}};
+#if defined(__x86_64__)
+    if (hostInstructionSets().avx2Fma) {
+        const DecoderDispatch four = x86::pentiumCmovFourLaneVariants();
+        forms.push_back({"four lanes", four.WindowToPcmMono, four.WindowToPcmStereo});
+        if (__builtin_cpu_supports("avx512f")) {
+            const DecoderDispatch eight = x86::pentiumCmovWideVariants();
+            forms.push_back({"eight lanes", eight.WindowToPcmMono, eight.WindowToPcmStereo});
+        }
+    }
+#endif
+    return forms;
+}
+
 TEST(Variants, ReferenceWindowingEqualsThePlainKernelBitForBit)
 {
+    const std::vector<ExactForm> forms = exactForms();
     auto s = std::make_unique<SynthesisState>();
     SynthesisInit(*s);
     std::mt19937 random(16);
@@ -254,14 +286,19 @@ TEST(Variants, ReferenceWindowingEqualsThePlainKernelBitForBit)
                     for (float& v : ring)
                         v = std::round(v * 2.0f) * 0.5f;
                 for (int offset = 0; offset < kRingSize; offset += 96) {
-                    std::int16_t fast[64], baseline[64], plain[64];
+                    std::int16_t plain[64];
                     const auto stored = ringOf(ring);
-                    WindowToPcmStereoRef(s->window, *stored, offset, fast);
-                    WindowToPcmStereoBaseline(s->window, *stored, offset, baseline);
                     WindowToPcmStereoPlain(s->window, *stored, offset, plain);
-                    for (int j = 0; j < 64; j += 2) {
-                        ASSERT_EQ(fast[j], plain[j]) << "scale " << scale << " sample " << j / 2;
-                        ASSERT_EQ(baseline[j], plain[j]) << "baseline, scale " << scale << " sample " << j / 2;
+                    for (const ExactForm& form : forms) {
+                        // The other channel's slots are kept.
+                        std::int16_t fast[64];
+                        for (int j = 1; j < 64; j += 2)
+                            fast[j] = static_cast<std::int16_t>(j * 1001);
+                        form.stereo(s->window, *stored, offset, fast);
+                        for (int j = 0; j < 64; j += 2) {
+                            ASSERT_EQ(fast[j], plain[j]) << form.name << ", scale " << scale << " sample " << j / 2;
+                            ASSERT_EQ(fast[j + 1], static_cast<std::int16_t>((j + 1) * 1001)) << form.name;
+                        }
                     }
                 }
             }
@@ -274,16 +311,52 @@ TEST(Variants, ReferenceWindowingEqualsThePlainKernelBitForBit)
         for (int index : {17, 40, 300}) {
             fillRing(random, ring, 100.0f);
             ring[index] = value;
-            std::int16_t fast[32], baseline[32], plain[32];
+            std::int16_t plain[32];
             const auto stored = ringOf(ring);
-            WindowToPcmMonoRef(s->window, *stored, 0, fast);
-            WindowToPcmMonoBaseline(s->window, *stored, 0, baseline);
             WindowToPcmMonoPlain(s->window, *stored, 0, plain);
-            for (int j = 0; j < 32; ++j) {
-                ASSERT_EQ(fast[j], plain[j]) << value << " at " << index << ", sample " << j;
-                ASSERT_EQ(baseline[j], plain[j]) << value << " at " << index << ", sample " << j;
+            for (const ExactForm& form : forms) {
+                std::int16_t fast[32];
+                form.mono(s->window, *stored, 0, fast);
+                for (int j = 0; j < 32; ++j)
+                    ASSERT_EQ(fast[j], plain[j]) << form.name << ", " << value << " at " << index << ", sample " << j;
             }
         }
+}
+
+// A stereo frame's channel written at the end of the output: channel 0 of
+// a buffer that ends with its last sample, channel 1 of a full frame. Each
+// writes its mono samples into its own slots only, and under
+// AddressSanitizer reads nothing past the buffer.
+TEST(Variants, StereoWindowingStaysInsideItsSlots)
+{
+    std::vector<ExactForm> forms = exactForms();
+    int count = 0;
+    const VariantSet* sets = variantSets(count);
+    for (int k = 1; k < count; ++k)
+        if (sets[k].runnable && sets[k].routines.WindowToPcmStereo)
+            forms.push_back({sets[k].name, sets[k].routines.WindowToPcmMono, sets[k].routines.WindowToPcmStereo});
+    forms.push_back({"plain", WindowToPcmMonoPlain, WindowToPcmStereoPlain});
+    auto s = std::make_unique<SynthesisState>();
+    SynthesisInit(*s);
+    std::mt19937 random(9);
+    alignas(32) float ring[kRingSize];
+    fillRing(random, ring, 20000.0f);
+    const auto stored = ringOf(ring);
+    for (const ExactForm& form : forms) {
+        std::int16_t mono[32];
+        form.mono(s->window, *stored, 64, mono);
+        for (int channel = 0; channel < 2; ++channel) {
+            std::vector<std::int16_t> frame(63 + channel);
+            for (std::size_t j = 0; j < frame.size(); ++j)
+                frame[j] = static_cast<std::int16_t>(-3 * static_cast<int>(j) - 7);
+            form.stereo(s->window, *stored, 64, frame.data() + channel);
+            for (std::size_t j = 0; j < frame.size(); ++j) {
+                const int kept = -3 * static_cast<int>(j) - 7;
+                EXPECT_EQ(frame[j], static_cast<int>(j % 2) == channel ? mono[j / 2] : kept)
+                    << form.name << ", channel " << channel << " slot " << j;
+            }
+        }
+    }
 }
 
 TEST(Variants, WindowingWithinOneStepOfTheReference)
@@ -324,6 +397,85 @@ TEST(Variants, WindowingWithinOneStepOfTheReference)
         }
         EXPECT_LT(differing, 400 * 32 / 100) << "differences are rare";
     }
+}
+
+// How many values differ in their bits, every NaN counting as the same
+// value: which NaN an operation on two of them passes on depends on the
+// order of its operands in the instruction, and no output sample depends on
+// it (a NaN in the ring makes every sum it enters round to -32768).
+template <typename T, std::size_t N>
+int differingValues(const T (&a)[N], const T (&b)[N])
+{
+    int differing = 0;
+    for (std::size_t k = 0; k < N; ++k)
+        differing += !(std::isnan(a[k]) && std::isnan(b[k])) && std::memcmp(&a[k], &b[k], sizeof(T)) != 0;
+    return differing;
+}
+
+// The synthesis's transforms run eight steps at a time where the processor
+// has AVX2 and four at a time elsewhere: the same rings and samples, bit for
+// bit, for every step count (batches with lanes left over), the sample
+// layouts of Layers I to III (one channel of an interleaved pair read
+// from arrays no longer than the samples), with and without the equaliser,
+// and with values that are no number, infinite or huge.
+TEST(Variants, SynthesisStepsEqualTheBaselineBitForBit)
+{
+    std::mt19937 random(23);
+    std::uniform_real_distribution<float> value(-20000.0f, 20000.0f);
+    const float odd[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity(), 3e38f, 1e-40f};
+    float equalizer[32];
+    for (float& g : equalizer)
+        g = std::uniform_real_distribution<float>(0.1f, 2.0f)(random);
+    const struct {
+        int lineStride, channel;
+    } layouts[] = {{1, 0}, {2, 0}, {2, 1}, {3, 2}};
+    for (const auto& layout : layouts)
+        for (int steps : {1, 3, 4, 5, 8, 9, 12, 18, 36}) {
+            SCOPED_TRACE(testing::Message() << "stride " << layout.lineStride << " channel " << layout.channel
+                                            << " steps " << steps);
+            const int stepStride = 32 * layout.lineStride;
+            for (int round = 0; round < 4; ++round) {
+                const bool stereo = round % 2 == 1;
+                const float* gains = round >= 2 ? equalizer : nullptr;
+                // The samples end exactly where the last step's last sample
+                // does, so that a read past it is a fault under AddressSanitizer.
+                std::vector<float> in((steps - 1) * stepStride + 31 * layout.lineStride + layout.channel + 1);
+                for (float& v : in)
+                    v = value(random);
+                if (round == 3)
+                    for (float unusual : odd)
+                        in[random() % in.size()] = unusual;
+                const float* samples = in.data() + layout.channel;
+                auto fast = std::make_unique<SynthesisState>();
+                auto baseline = std::make_unique<SynthesisState>();
+                SynthesisInit(*fast);
+                SynthesisInit(*baseline);
+                std::vector<std::int16_t> fastOut(64 * steps * 2, 777), baselineOut(64 * steps * 2, 777);
+                // Twice, so that the second call starts on a ring the first
+                // filled, at an offset other than 0.
+                for (int call = 0; call < 2; ++call) {
+                    std::int16_t* to = fastOut.data() + 64 * steps * call;
+                    SynthesiseSteps(*fast, 1, samples, stepStride, layout.lineStride, steps, gains, to, stereo);
+                    to = baselineOut.data() + 64 * steps * call;
+                    SynthesiseStepsBaseline(*baseline, 1, samples, stepStride, layout.lineStride, steps, gains, to,
+                                            stereo);
+                }
+                EXPECT_TRUE(fastOut == baselineOut) << "round " << round;
+                EXPECT_EQ(fast->offset[1], baseline->offset[1]);
+                const SynthesisRing& a = fast->ring[1];
+                const SynthesisRing& b = baseline->ring[1];
+                EXPECT_EQ(differingValues(a.values, b.values), 0) << "round " << round;
+                EXPECT_EQ(differingValues(a.wide, b.wide), 0) << "round " << round;
+                EXPECT_EQ(differingValues(a.blockMagnitude, b.blockMagnitude), 0) << "round " << round;
+                // The ring's largest is the largest of its blocks' magnitudes.
+                float largest = 0;
+                for (const float m : b.blockMagnitude)
+                    largest = std::max(largest, m);
+                EXPECT_EQ(b.largest, largest) << "round " << round;
+                EXPECT_EQ(a.largest, largest) << "round " << round;
+            }
+        }
 }
 
 // The largest difference, relative to the largest reference magnitude:

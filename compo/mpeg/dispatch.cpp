@@ -27,10 +27,16 @@ struct VariantSets {
         sets[count++] = {VariantFamily::Reference, "reference", referenceDispatch(), true};
 #ifdef MORVIK_X86_VARIANTS
         const HostInstructionSets& host = hostInstructionSets();
+        // The families built for AVX2 are asked for their routines only where
+        // they can run: the code that fills their tables is built for AVX2 as
+        // well, and may use its instructions.
+        const DecoderDispatch none{};
         sets[count++] = {VariantFamily::Pentium, "pentium", x86::pentiumVariants(), host.sse2};
-        sets[count++] = {VariantFamily::PentiumCmov, "pentium-cmov", x86::pentiumCmovVariants(), host.avx2Fma};
+        sets[count++] = {VariantFamily::PentiumCmov, "pentium-cmov", host.avx2Fma ? x86::pentiumCmovVariants() : none,
+                         host.avx2Fma};
         sets[count++] = {VariantFamily::Amd3DNow, "3dnow", x86::amd3DNowVariants(), host.sse2};
-        sets[count++] = {VariantFamily::AmdE3DNow, "e3dnow", x86::amdE3DNowVariants(), host.avx2Fma};
+        sets[count++] = {VariantFamily::AmdE3DNow, "e3dnow", host.avx2Fma ? x86::amdE3DNowVariants() : none,
+                         host.avx2Fma};
 #endif
     }
 };

@@ -43,10 +43,16 @@ struct SynthesisWindow {
 struct SynthesisRing {
     alignas(32) float values[kRingSize] = {};
     alignas(32) double wide[kRingSize] = {};
-    float blockMagnitude[kRingSize / 32] = {};
+    alignas(16) float blockMagnitude[kRingSize / 32] = {};
+    // The largest of the blocks' magnitudes, kept by StoreRingBlock: the
+    // windowing reads this one value, just written, and not the sixteen
+    // (whose wide reads could not be served from the pending store of the
+    // newest block's).
+    float largest = 0;
 };
 
-// Stores 32 DCT outputs as the ring block at `offset` (a multiple of 32).
+// Stores 32 DCT outputs as the ring block at `offset` (a multiple of 32),
+// with its magnitude and the ring's largest.
 void StoreRingBlock(SynthesisRing& ring, int offset, const float* block);
 
 struct SynthesisState {
@@ -67,6 +73,12 @@ void SetInvertPolarity(SynthesisState& s, bool on);
 void Dct32(const float* in, float* out);
 // Four transforms at once: in[n][k] is value n of transform k.
 void Dct32x4(const float (&in)[32][4], float (&out)[32][4]);
+// The transform's coefficients 0.5 / cos(pi (2j + 1) / (4m)) for m = 16, 8,
+// 4, 2, 1, one after another, each eight times over for lanes of transforms.
+struct DctCoefficients {
+    alignas(32) float lanes[31][8];
+};
+const DctCoefficients& dctCoefficients();
 
 // Reference windowing: extended-precision sums, round half to even, clip.
 // These sum in double precision and take the extended sum only for a sample
@@ -92,5 +104,11 @@ void SynthesiseGranule(SynthesisState& s, int channel, const float* block, std::
 // other channel when `stereo`); `equalizer` (32 gains) may be null.
 void SynthesiseSteps(SynthesisState& s, int channel, const float* in, int stepStride, int lineStride, int steps,
                      const float* equalizer, std::int16_t* out, bool stereo);
+// SynthesiseSteps with the transforms four steps at a time in the baseline
+// instruction set. Where the processor has AVX2, SynthesiseSteps runs them
+// eight at a time; both leave the same ring and write the same samples, bit
+// for bit.
+void SynthesiseStepsBaseline(SynthesisState& s, int channel, const float* in, int stepStride, int lineStride,
+                             int steps, const float* equalizer, std::int16_t* out, bool stereo);
 
 } // namespace morvik::mpeg

@@ -40,26 +40,33 @@ inline const T* oddBlock(const T* ring, int offset, int i)
     return ring + ((offset + 64 * i + 32) & 511);
 }
 
+#if defined(__SSE2__)
+// The ring's largest magnitude with the newest block's in place of the one
+// stored for `block`: the other blocks' magnitudes are read before the new
+// one is stored. They are never NaN (the block's magnitude passes a NaN
+// over) and never negative, so the order of the comparisons cannot change
+// the result.
+inline float largestWithBlock(const float (&magnitudes)[16], int block, __m128 newest)
+{
+    const __m128i index = _mm_setr_epi32(0, 1, 2, 3);
+    const __m128i which = _mm_set1_epi32(block);
+    __m128 largest = _mm_shuffle_ps(newest, newest, 0);
+    for (int q = 0; q < 16; q += 4) {
+        const __m128 stored = _mm_load_ps(magnitudes + q);
+        const __m128 replaced = _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_add_epi32(index, _mm_set1_epi32(q)), which));
+        largest = _mm_max_ps(_mm_andnot_ps(replaced, stored), largest);
+    }
+    largest = _mm_max_ps(_mm_movehl_ps(largest, largest), largest);
+    largest = _mm_max_ss(_mm_shuffle_ps(largest, largest, 1), largest);
+    return _mm_cvtss_f32(largest);
+}
+#endif
+
 // The largest magnitude among the ring's finite values (every block is
-// read by each step), from the blocks' own. Those are never NaN (the ring's
-// store passes a NaN over) and never negative, so the order in which they
-// are compared cannot change the result.
+// read by each step).
 inline float largestMagnitude(const SynthesisRing& ring)
 {
-#if defined(__SSE2__)
-    static_assert(sizeof ring.blockMagnitude == 16 * sizeof(float));
-    const float* m = ring.blockMagnitude;
-    __m128 largest = _mm_max_ps(_mm_max_ps(_mm_loadu_ps(m), _mm_loadu_ps(m + 4)),
-                                _mm_max_ps(_mm_loadu_ps(m + 8), _mm_loadu_ps(m + 12)));
-    largest = _mm_max_ps(largest, _mm_movehl_ps(largest, largest));
-    largest = _mm_max_ss(largest, _mm_shuffle_ps(largest, largest, 1));
-    return _mm_cvtss_f32(largest);
-#else
-    float largest = 0;
-    for (const float m : ring.blockMagnitude)
-        largest = m > largest ? m : largest;
-    return largest;
-#endif
+    return ring.largest;
 }
 
 #if defined(__SSE2__)
@@ -79,6 +86,24 @@ inline void storeEverySecond(const std::int16_t (&samples)[32], std::int16_t* ou
     }
     for (int j = 28; j < 32; ++j)
         out[2 * j] = samples[j];
+}
+#endif
+
+#if defined(__AVX2__)
+// Eight samples, the low halves of the 32-bit lanes of `samples`, into every
+// second 16-bit slot from out + 16 k (k = 0..3, a stereo frame's one
+// channel), the other channel's slots kept. The last eight are blended in
+// the high halves over the slots from one before theirs, so that nothing
+// past the 63rd slot is read or written.
+inline void blendIntoEverySecond(__m256i samples, std::int16_t* out, int k)
+{
+    if (k < 3) {
+        __m256i* at = reinterpret_cast<__m256i*>(out + 16 * k);
+        _mm256_storeu_si256(at, _mm256_blend_epi16(_mm256_loadu_si256(at), samples, 0x55));
+    } else {
+        __m256i* at = reinterpret_cast<__m256i*>(out + 47);
+        _mm256_storeu_si256(at, _mm256_blend_epi16(_mm256_loadu_si256(at), _mm256_slli_epi32(samples, 16), 0xAA));
+    }
 }
 #endif
 
@@ -198,42 +223,6 @@ inline std::int16_t roundHalfAway(float sum)
     return static_cast<std::int16_t>(static_cast<int>(v));
 }
 
-#if defined(__AVX2__) && defined(__FMA__)
-// The double-precision partials in four lanes with fused multiply-adds (for
-// files built for AVX2 and FMA): a fused step adds an exact product with one
-// rounding, so the error rule of the plain additions holds unchanged.
-inline void windowPartialsDouble(const double* window, const SynthesisRing& ring, int offset,
-                                 WindowPartials<double>& p)
-{
-    const WideBlocks blocks(ring, offset);
-    const double* const* evens = blocks.evens;
-    const double* const* odds = blocks.odds;
-    for (int c = 0; c < 16; c += 8) {
-        __m256d a[4][2];
-        for (auto& set : a)
-            set[0] = set[1] = _mm256_setzero_pd();
-        for (int i = 0; i < 8; ++i) {
-            const double* w = window + 16 * i + c;
-            for (int h = 0; h < 2; ++h) {
-                const __m256d e = _mm256_load_pd(evens[i] + c + 4 * h);
-                const __m256d o = _mm256_load_pd(odds[i] + c + 4 * h);
-                a[0][h] = _mm256_fmadd_pd(_mm256_load_pd(w + 4 * h), e, a[0][h]);
-                a[1][h] = _mm256_fmadd_pd(_mm256_load_pd(w + kWindowSetSize + 4 * h), o, a[1][h]);
-                a[2][h] = _mm256_fmadd_pd(_mm256_load_pd(w + 2 * kWindowSetSize + 4 * h), e, a[2][h]);
-                a[3][h] = _mm256_fmadd_pd(_mm256_load_pd(w + 3 * kWindowSetSize + 4 * h), o, a[3][h]);
-            }
-        }
-        for (int set = 0; set < 4; ++set)
-            for (int h = 0; h < 2; ++h)
-                _mm256_store_pd(&p.acc[set][c + 4 * h], a[set][h]);
-    }
-    double zero = 0;
-    for (int i = 0; i < 8; ++i)
-        zero += window[kWindowSampleZero + i] * odds[i][16];
-    p.sampleZero = zero;
-}
-#endif
-
 #if defined(__SSE2__) && !(defined(__AVX2__) && defined(__FMA__))
 // The double-precision partials with SSE2, from the ring's widened values:
 // two ring values and two taps per instruction, all loads aligned (every
@@ -270,66 +259,7 @@ inline void windowPartialsDouble(const double* window, const SynthesisRing& ring
 }
 #endif
 
-#if defined(__AVX2__) && defined(__FMA__)
-// windowSums for the double partials in four lanes: the odd sums reversed
-// by a lane permutation. Each sum is the same single subtraction or
-// addition (the order of an addition's operands changes nothing).
-inline void windowSums(const WindowPartials<double>& p, double (&sums)[32])
-{
-    // Sets 1 and 2 with a 17th value behind them: sample j (0..15) takes set
-    // 1 at 16 - j (the sample-zero sum at j = 0), sample 16 + m takes set 2
-    // at 16 - m (sample 16 is set 1 at 0 alone, put in last).
-    alignas(32) double odd1[20] = {}, even2[20] = {};
-    std::memcpy(odd1, p.acc[1], sizeof p.acc[1]);
-    std::memcpy(even2, p.acc[2], sizeof p.acc[2]);
-    odd1[16] = p.sampleZero;
-    for (int q = 0; q < 16; q += 4) {
-        const __m256d odd = _mm256_permute4x64_pd(_mm256_loadu_pd(odd1 + 13 - q), 0x1B);
-        const __m256d even = _mm256_permute4x64_pd(_mm256_loadu_pd(even2 + 13 - q), 0x1B);
-        _mm256_storeu_pd(sums + q, _mm256_sub_pd(_mm256_load_pd(p.acc[0] + q), odd));
-        _mm256_storeu_pd(sums + 16 + q, _mm256_add_pd(_mm256_load_pd(p.acc[3] + q), even));
-    }
-    sums[16] = p.acc[1][0];
-}
-
-// roundDecidedSums (below) in four lanes.
-template <bool branchless>
-inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16_t* out, int step)
-{
-    const __m256d magic = _mm256_set1_pd(0x1.8p52);
-    const __m256d limit = _mm256_set1_pd(margin);
-    const __m256d signBits = _mm256_set1_pd(-0.0);
-    __m256d undecided = _mm256_setzero_pd();
-    __m128i integers[8];
-    for (int k = 0; k < 8; ++k) {
-        const __m256d d = _mm256_loadu_pd(sums + 4 * k);
-        const __m256d r = _mm256_sub_pd(_mm256_add_pd(d, magic), magic);
-        // NaN distances compare unordered and so count as undecided.
-        undecided = _mm256_or_pd(
-            undecided, _mm256_cmp_pd(_mm256_andnot_pd(signBits, _mm256_sub_pd(d, r)), limit, _CMP_NLT_UQ));
-        integers[k] = _mm256_cvtpd_epi32(r);
-    }
-    if (_mm256_movemask_pd(undecided) != 0)
-        return false;
-    alignas(16) std::int16_t samples[32];
-    if constexpr (branchless) {
-        for (int k = 0; k < 4; ++k)
-            _mm_store_si128(reinterpret_cast<__m128i*>(samples + 8 * k),
-                            _mm_packs_epi32(integers[2 * k], integers[2 * k + 1]));
-    } else {
-        alignas(16) std::int32_t values[32];
-        for (int k = 0; k < 8; ++k)
-            _mm_store_si128(reinterpret_cast<__m128i*>(values + 4 * k), integers[k]);
-        for (int j = 0; j < 32; ++j)
-            samples[j] = clip16(values[j]);
-    }
-    if (step == 1)
-        std::memcpy(out, samples, sizeof samples);
-    else
-        storeEverySecond(samples, out);
-    return true;
-}
-#elif defined(__SSE2__)
+#if defined(__SSE2__) && !(defined(__AVX2__) && defined(__FMA__))
 // Rounds the 32 sums half to even into 16-bit samples, `step` apart, when
 // every sum lies closer than `margin` to its nearest integer; else writes
 // nothing and returns false. Needs |sum| < 2^31 for any sum it is to write:
@@ -379,7 +309,7 @@ inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16
     storeEverySecond(samples, out);
     return true;
 }
-#else
+#elif !defined(__SSE2__)
 template <bool branchless>
 inline bool roundDecidedSums(const double (&sums)[32], double margin, std::int16_t* out, int step)
 {
@@ -432,6 +362,185 @@ constexpr float kLargestDecided = 0x1p24f;
 // Writes the 32 samples and returns true when the double sums decide every
 // one of them; otherwise writes nothing. `branchless` clips by saturation,
 // else by compare and branch; both give the same samples.
+#if defined(__AVX512F__) && defined(__FMA__)
+// The decided sums in eight double lanes (for files built for AVX-512): as
+// the four-lane form below, each partial formed block by block in the same
+// order with fused multiply-adds, all sixteen values of a set in two
+// registers, so every sum is the same double.
+template <bool branchless>
+inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out,
+                              int step)
+{
+    const float largest = largestMagnitude(ring);
+    if (!(largest < kLargestDecided))
+        return false;
+    const WideBlocks blocks(ring, offset);
+    const double* taps = window.taps;
+    __m512d acc[4][2];
+    for (auto& set : acc)
+        set[0] = set[1] = _mm512_setzero_pd();
+    // The sample-zero sum is a chain of dependent steps: formed beside the
+    // others, it does not hold up the end.
+    __m128d zero = _mm_setzero_pd();
+    for (int i = 0; i < 8; ++i) {
+        const double* w = taps + 16 * i;
+        for (int h = 0; h < 2; ++h) {
+            const __m512d e = _mm512_loadu_pd(blocks.evens[i] + 8 * h);
+            const __m512d o = _mm512_loadu_pd(blocks.odds[i] + 8 * h);
+            acc[0][h] = _mm512_fmadd_pd(_mm512_loadu_pd(w + 8 * h), e, acc[0][h]);
+            acc[1][h] = _mm512_fmadd_pd(_mm512_loadu_pd(w + kWindowSetSize + 8 * h), o, acc[1][h]);
+            acc[2][h] = _mm512_fmadd_pd(_mm512_loadu_pd(w + 2 * kWindowSetSize + 8 * h), e, acc[2][h]);
+            acc[3][h] = _mm512_fmadd_pd(_mm512_loadu_pd(w + 3 * kWindowSetSize + 8 * h), o, acc[3][h]);
+        }
+        zero = _mm_fmadd_sd(_mm_load_sd(taps + kWindowSampleZero + i), _mm_load_sd(blocks.odds[i] + 16), zero);
+    }
+    // Sample j (0..15) subtracts set 1 at 16 - j (the sample-zero sum at
+    // j = 0); sample 16 + m adds set 2 at 16 - m to set 3 at m (sample 16 is
+    // set 1 at 0 alone). A half permuted to [v0, v7, v6, .., v1] gives lanes
+    // 1..7 of its reversal; lane 0 is kept from the other half (value 8 of
+    // the upper, value 0 of the lower) or is the sample-zero sum.
+    const __m512i turn = _mm512_setr_epi64(0, 7, 6, 5, 4, 3, 2, 1);
+    const __m512d zeros = _mm512_set1_pd(_mm_cvtsd_f64(zero));
+    const __m512d sums[4] = {
+        _mm512_sub_pd(acc[0][0], _mm512_mask_permutexvar_pd(zeros, 0xFE, turn, acc[1][1])),
+        _mm512_sub_pd(acc[0][1], _mm512_mask_permutexvar_pd(acc[1][1], 0xFE, turn, acc[1][0])),
+        _mm512_mask_blend_pd(1, _mm512_add_pd(acc[3][0], _mm512_maskz_permutexvar_pd(0xFF, turn, acc[2][1])),
+                             acc[1][0]),
+        _mm512_add_pd(acc[3][1], _mm512_mask_permutexvar_pd(acc[2][1], 0xFE, turn, acc[2][0])),
+    };
+    // Rounded and decided as in the four-lane form.
+    const double margin = 0.5 - static_cast<double>(largest) * window.magnitudeBound * 0x1p-48;
+    const __m512d magic = _mm512_set1_pd(0x1.8p52);
+    const __m512d limit = _mm512_set1_pd(margin);
+    __mmask8 undecided = 0;
+    __m256i integers[4];
+    for (int k = 0; k < 4; ++k) {
+        const __m512d r = _mm512_sub_pd(_mm512_add_pd(sums[k], magic), magic);
+        // NaN distances compare unordered and so count as undecided.
+        undecided |= _mm512_cmp_pd_mask(_mm512_abs_pd(_mm512_sub_pd(sums[k], r)), limit, _CMP_NLT_UQ);
+        integers[k] = _mm512_maskz_cvtpd_epi32(0xFF, r);
+    }
+    if (undecided != 0)
+        return false;
+    if constexpr (!branchless) {
+        alignas(32) std::int32_t values[32];
+        for (int k = 0; k < 4; ++k)
+            _mm256_store_si256(reinterpret_cast<__m256i*>(values + 8 * k), integers[k]);
+        for (int j = 0; j < 32; ++j)
+            out[j * step] = clip16(values[j]);
+        return true;
+    }
+    // The signed saturation of the packing is the clipping to 16 bits.
+    for (int k = 0; k < 4; ++k) {
+        const __m128i samples =
+            _mm_packs_epi32(_mm256_castsi256_si128(integers[k]), _mm256_extracti128_si256(integers[k], 1));
+        if (step == 1) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * k), samples);
+        } else {
+            blendIntoEverySecond(_mm256_cvtepu16_epi32(samples), out, k);
+        }
+    }
+    return true;
+}
+#elif defined(__AVX2__) && defined(__FMA__)
+// The decided sums in four double lanes with fused multiply-adds (for files
+// built for AVX2 and FMA): a fused step adds an exact product with one
+// rounding, so the error rule of the plain additions holds unchanged. The
+// partials stay in registers (the first eight values of each set pass
+// through aligned stack slots of their own size); the odd sums are reversed
+// by lane permutations, and each sum is the same single subtraction or
+// addition as windowSums forms (the order of an addition's operands changes
+// nothing).
+template <bool branchless>
+inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out,
+                              int step)
+{
+    const float largest = largestMagnitude(ring);
+    if (!(largest < kLargestDecided))
+        return false;
+    const WideBlocks blocks(ring, offset);
+    const double* taps = window.taps;
+    // acc[set][q]: the partial sums of values 4 q .. 4 q + 3.
+    __m256d acc[4][4];
+    // The sample-zero sum is a chain of dependent steps: formed beside the
+    // others, it does not hold up the end.
+    __m128d zero = _mm_setzero_pd();
+    for (int c = 0; c < 16; c += 8) {
+        __m256d a[4][2];
+        for (auto& set : a)
+            set[0] = set[1] = _mm256_setzero_pd();
+        for (int i = 0; i < 8; ++i) {
+            const double* w = taps + 16 * i + c;
+            for (int h = 0; h < 2; ++h) {
+                const __m256d e = _mm256_load_pd(blocks.evens[i] + c + 4 * h);
+                const __m256d o = _mm256_load_pd(blocks.odds[i] + c + 4 * h);
+                a[0][h] = _mm256_fmadd_pd(_mm256_load_pd(w + 4 * h), e, a[0][h]);
+                a[1][h] = _mm256_fmadd_pd(_mm256_load_pd(w + kWindowSetSize + 4 * h), o, a[1][h]);
+                a[2][h] = _mm256_fmadd_pd(_mm256_load_pd(w + 2 * kWindowSetSize + 4 * h), e, a[2][h]);
+                a[3][h] = _mm256_fmadd_pd(_mm256_load_pd(w + 3 * kWindowSetSize + 4 * h), o, a[3][h]);
+            }
+            if (c == 0)
+                zero = _mm_fmadd_sd(_mm_load_sd(taps + kWindowSampleZero + i), _mm_load_sd(blocks.odds[i] + 16), zero);
+        }
+        for (int set = 0; set < 4; ++set)
+            for (int h = 0; h < 2; ++h)
+                acc[set][c / 4 + h] = a[set][h];
+    }
+    // Sample j (0..15) subtracts set 1 at 16 - j (the sample-zero sum at
+    // j = 0); sample 16 + m adds set 2 at 16 - m to set 3 at m (sample 16 is
+    // set 1 at 0 alone). A run of four permuted to [v0, v3, v2, v1] gives
+    // lanes 1..3 of the reversed run below it; lane 0 comes from the run
+    // above (or is the sample-zero sum).
+    __m256d odd[4], even[4];
+    for (int q = 0; q < 4; ++q) {
+        odd[q] = _mm256_permute4x64_pd(acc[1][q], 0x6C);
+        even[q] = _mm256_permute4x64_pd(acc[2][q], 0x6C);
+    }
+    __m256d sums[8];
+    sums[0] = _mm256_sub_pd(acc[0][0], _mm256_blend_pd(odd[3], _mm256_broadcastsd_pd(zero), 1));
+    sums[4] = _mm256_blend_pd(_mm256_add_pd(acc[3][0], even[3]), odd[0], 1);
+    for (int q = 1; q < 4; ++q) {
+        sums[q] = _mm256_sub_pd(acc[0][q], _mm256_blend_pd(odd[3 - q], odd[4 - q], 1));
+        sums[4 + q] = _mm256_add_pd(acc[3][q], _mm256_blend_pd(even[3 - q], even[4 - q], 1));
+    }
+    // Rounded half to even (1.5 x 2^52 added and taken off, in the default
+    // mode, which lrint uses; |sum| < 2^31 for a sum that is written), and
+    // decided when every distance to the rounded value is below the margin.
+    const double margin = 0.5 - static_cast<double>(largest) * window.magnitudeBound * 0x1p-48;
+    const __m256d magic = _mm256_set1_pd(0x1.8p52);
+    const __m256d limit = _mm256_set1_pd(margin);
+    const __m256d signBits = _mm256_set1_pd(-0.0);
+    __m256d undecided = _mm256_setzero_pd();
+    __m128i integers[8];
+    for (int k = 0; k < 8; ++k) {
+        const __m256d r = _mm256_sub_pd(_mm256_add_pd(sums[k], magic), magic);
+        // NaN distances compare unordered and so count as undecided.
+        undecided = _mm256_or_pd(
+            undecided, _mm256_cmp_pd(_mm256_andnot_pd(signBits, _mm256_sub_pd(sums[k], r)), limit, _CMP_NLT_UQ));
+        integers[k] = _mm256_cvtpd_epi32(r);
+    }
+    if (_mm256_movemask_pd(undecided) != 0)
+        return false;
+    if constexpr (!branchless) {
+        alignas(16) std::int32_t values[32];
+        for (int k = 0; k < 8; ++k)
+            _mm_store_si128(reinterpret_cast<__m128i*>(values + 4 * k), integers[k]);
+        for (int j = 0; j < 32; ++j)
+            out[j * step] = clip16(values[j]);
+        return true;
+    }
+    // The signed saturation of the packing is the clipping to 16 bits.
+    for (int k = 0; k < 4; ++k) {
+        const __m128i samples = _mm_packs_epi32(integers[2 * k], integers[2 * k + 1]);
+        if (step == 1) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * k), samples);
+        } else {
+            blendIntoEverySecond(_mm256_cvtepu16_epi32(samples), out, k);
+        }
+    }
+    return true;
+}
+#else
 template <bool branchless>
 inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out,
                               int step)
@@ -446,6 +555,7 @@ inline bool windowDecidedSums(const SynthesisWindow& window, const SynthesisRing
     const double margin = 0.5 - static_cast<double>(largest) * window.magnitudeBound * 0x1p-48;
     return roundDecidedSums<branchless>(sums, margin, out, step);
 }
+#endif
 
 // The reference's samples: the decided double sums, else the plain
 // extended-precision kernel for the whole step.

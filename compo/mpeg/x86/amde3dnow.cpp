@@ -8,7 +8,6 @@
 #include "compo/mpeg/imdctkernels.h"
 #include "compo/mpeg/x86/singleprecision.h"
 
-#include <cstring>
 #include <immintrin.h>
 
 namespace morvik::mpeg::x86 {
@@ -38,9 +37,10 @@ void antialias(float* spectrum, int boundaries)
 
 // The windowing in eight lanes: the sixteen values n of each set in two
 // vectors, fused multiply-adds over the eight blocks; the odd sums are
-// reversed by a lane permutation, the sums formed and rounded by the 3DNow!
-// rule (add 0.5, take 1 off where not above 0, truncate) in vectors, and
-// packed to 16 bits with saturation.
+// reversed in registers by a lane permutation, the sums formed and rounded by
+// the 3DNow! rule (add 0.5, take 1 off where not above 0, truncate) in
+// vectors. Mono output is packed to 16 bits with saturation; stereo output
+// is blended into every second 16-bit slot over the other channel's.
 void windowEightLanes(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out,
                       int step)
 {
@@ -48,7 +48,7 @@ void windowEightLanes(const SynthesisWindow& window, const SynthesisRing& ring, 
     __m256 a[4][2];
     for (auto& set : a)
         set[0] = set[1] = _mm256_setzero_ps();
-    float zero = 0;
+    __m128 zero = _mm_setzero_ps();
     for (int i = 0; i < 8; ++i) {
         const float* even = evenBlock(ring.values, offset, i);
         const float* odd = oddBlock(ring.values, offset, i);
@@ -61,30 +61,26 @@ void windowEightLanes(const SynthesisWindow& window, const SynthesisRing& ring, 
             a[2][h] = _mm256_fmadd_ps(_mm256_load_ps(wi + 2 * kWindowSetSize + 8 * h), e, a[2][h]);
             a[3][h] = _mm256_fmadd_ps(_mm256_load_ps(wi + 3 * kWindowSetSize + 8 * h), o, a[3][h]);
         }
-        zero += w[kWindowSampleZero + i] * odd[16];
+        zero = _mm_fmadd_ss(_mm_load_ss(w + kWindowSampleZero + i), _mm_load_ss(odd + 16), zero);
     }
-    // odd[n] and even[n] of sets 1 and 2 with a 17th value behind them:
-    // sample j (0..15) subtracts set 1 at 16 - j (the sample-zero sum at
-    // j = 0), sample 16 + m adds set 2 at 16 - m to set 3 at m (set 1 at 0
-    // for m = 0, where set 3's coefficient is 0).
-    alignas(32) float odd1[24], even2[24];
-    _mm256_store_ps(odd1, a[1][0]);
-    _mm256_store_ps(odd1 + 8, a[1][1]);
-    _mm256_store_ps(even2, a[2][0]);
-    _mm256_store_ps(even2 + 8, a[2][1]);
-    const float sample16 = odd1[0];
-    odd1[16] = zero;
-    even2[16] = 0.0f;
-    const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
-    auto reversed = [&](const float* from) { return _mm256_permutevar8x32_ps(_mm256_loadu_ps(from), reverse); };
-    __m256 sums[4] = {
-        _mm256_sub_ps(a[0][0], reversed(odd1 + 9)),
-        _mm256_sub_ps(a[0][1], reversed(odd1 + 1)),
-        _mm256_add_ps(a[3][0], reversed(even2 + 9)),
-        _mm256_add_ps(a[3][1], reversed(even2 + 1)),
+    // Sample j (0..15) subtracts set 1 at 16 - j (the sample-zero sum at
+    // j = 0); sample 16 + m adds set 2 at 16 - m to set 3 at m (sample 16 is
+    // set 1 at 0 alone, where set 3's coefficient is 0). With the halves
+    // permuted to [v0, v7, v6, .., v1], lanes 1..7 of the upper half's are
+    // values 15..9 and of the lower half's values 7..1; lane 0 comes from
+    // the other half (value 8 of the upper, value 0 of the lower) or is the
+    // sample-zero sum.
+    const __m256i turn = _mm256_setr_epi32(0, 7, 6, 5, 4, 3, 2, 1);
+    const __m256 odd0 = _mm256_permutevar8x32_ps(a[1][0], turn);
+    const __m256 odd1 = _mm256_permutevar8x32_ps(a[1][1], turn);
+    const __m256 even0 = _mm256_permutevar8x32_ps(a[2][0], turn);
+    const __m256 even1 = _mm256_permutevar8x32_ps(a[2][1], turn);
+    const __m256 sums[4] = {
+        _mm256_sub_ps(a[0][0], _mm256_blend_ps(odd1, _mm256_broadcastss_ps(zero), 1)),
+        _mm256_sub_ps(a[0][1], _mm256_blend_ps(odd0, odd1, 1)),
+        _mm256_blend_ps(_mm256_add_ps(a[3][0], even1), odd0, 1),
+        _mm256_add_ps(a[3][1], _mm256_blend_ps(even0, even1, 1)),
     };
-    // Sample 16 (lane 0 of the third vector) is set 1's value at 0 alone.
-    sums[2] = _mm256_blend_ps(sums[2], _mm256_set1_ps(sample16), 1);
     const __m256 half = _mm256_set1_ps(0.5f);
     const __m256 one = _mm256_set1_ps(1.0f);
     const __m256 low = _mm256_set1_ps(-32768.0f);
@@ -98,19 +94,19 @@ void windowEightLanes(const SynthesisWindow& window, const SynthesisRing& ring, 
         v = _mm256_min_ps(_mm256_max_ps(v, low), high);
         integers[k] = _mm256_cvttps_epi32(v);
     }
-    // Packing works within 128-bit halves; the permutation puts the samples
-    // back in order.
-    alignas(32) std::int16_t pcm[32];
-    for (int k = 0; k < 2; ++k) {
-        const __m256i packed = _mm256_packs_epi32(integers[2 * k], integers[2 * k + 1]);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(pcm + 16 * k), _mm256_permute4x64_epi64(packed, 0xD8));
-    }
     if (step == 1) {
-        std::memcpy(out, pcm, sizeof pcm);
+        // Packing works within 128-bit halves; the permutation puts the
+        // samples back in order.
+        for (int k = 0; k < 2; ++k) {
+            const __m256i packed = _mm256_packs_epi32(integers[2 * k], integers[2 * k + 1]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * k), _mm256_permute4x64_epi64(packed, 0xD8));
+        }
         return;
     }
-    for (int j = 0; j < 32; ++j)
-        out[j * step] = pcm[j];
+    // The integers are already within 16 bits: the low half of each 32-bit
+    // lane is the sample, blended over the other channel's slot.
+    for (int k = 0; k < 4; ++k)
+        blendIntoEverySecond(integers[k], out, k);
 }
 
 void windowMono(const SynthesisWindow& window, const SynthesisRing& ring, int offset, std::int16_t* out)

@@ -23,9 +23,21 @@ void windowStereo(const SynthesisWindow& window, const SynthesisRing& ring, int 
 
 } // namespace
 
-DecoderDispatch pentiumCmovVariants()
+DecoderDispatch pentiumCmovFourLaneVariants()
 {
     return {nullptr, windowMono, windowStereo, nullptr, nullptr, nullptr};
+}
+
+// The eight-lane form where AVX-512 is usable (libgcc's check includes the
+// operating system's saving of the wide registers) on a processor that runs
+// 512-bit operations without lowering its clock: VBMI2 came with the first
+// of those. On earlier ones the slower clock of the whole core would cost
+// more than the windowing gains.
+DecoderDispatch pentiumCmovVariants()
+{
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vbmi2"))
+        return pentiumCmovWideVariants();
+    return pentiumCmovFourLaneVariants();
 }
 
 } // namespace morvik::mpeg::x86
