@@ -90,10 +90,17 @@ inline V factor(const float (&four)[4])
 {
     if constexpr (sizeof(V) == sizeof(float)) {
         return four[0];
-    } else {
+    } else if constexpr (sizeof(V) == sizeof four) {
         V v;
         __builtin_memcpy(&v, four, sizeof v);
         return v;
+    } else {
+#if defined(__AVX__)
+        static_assert(sizeof(V) == sizeof(__m256));
+        return _mm256_broadcast_ss(four);
+#else
+        static_assert(sizeof(V) == 0, "wider lanes are built only for AVX");
+#endif
     }
 }
 
@@ -200,6 +207,61 @@ inline void scatterSubbands(const FourLanes (&lanes)[18], float* to)
         for (int k = 0; k < 4; ++k)
             to[18 * k + n] = lanes[n][k];
 }
+
+#if defined(__AVX__)
+// Eight subbands side by side, where the file is built for AVX: the same
+// lane-by-lane operations on twice the lanes.
+typedef float EightLanes __attribute__((vector_size(32)));
+
+// The 8 x 8 floats of v transposed in place: row k, value i to row i,
+// value k.
+inline void transpose8(__m256 (&v)[8])
+{
+    __m256 t[8], u[8];
+    for (int k = 0; k < 8; k += 2) {
+        t[k] = _mm256_unpacklo_ps(v[k], v[k + 1]);
+        t[k + 1] = _mm256_unpackhi_ps(v[k], v[k + 1]);
+    }
+    for (int k = 0; k < 8; k += 4) {
+        u[k] = _mm256_shuffle_ps(t[k], t[k + 2], 0x44);
+        u[k + 1] = _mm256_shuffle_ps(t[k], t[k + 2], 0xEE);
+        u[k + 2] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0x44);
+        u[k + 3] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0xEE);
+    }
+    for (int k = 0; k < 4; ++k) {
+        v[k] = _mm256_permute2f128_ps(u[k], u[k + 4], 0x20);
+        v[k + 4] = _mm256_permute2f128_ps(u[k], u[k + 4], 0x31);
+    }
+}
+
+// Values 0..7, 8..15 and 10..17 of the eight subbands are transposed as
+// 8 x 8 blocks; the last block overlaps the second, whose values it repeats.
+constexpr int kEightLaneStarts[3] = {0, 8, 10};
+
+inline void gatherSubbands(const float* from, EightLanes (&lanes)[18])
+{
+    for (const int n : kEightLaneStarts) {
+        __m256 v[8];
+        for (int k = 0; k < 8; ++k)
+            v[k] = _mm256_loadu_ps(from + 18 * k + n);
+        transpose8(v);
+        for (int i = 0; i < 8; ++i)
+            lanes[n + i] = v[i];
+    }
+}
+
+inline void scatterSubbands(const EightLanes (&lanes)[18], float* to)
+{
+    for (const int n : kEightLaneStarts) {
+        __m256 v[8];
+        for (int i = 0; i < 8; ++i)
+            v[i] = lanes[n + i];
+        transpose8(v);
+        for (int k = 0; k < 8; ++k)
+            _mm256_storeu_ps(to + 18 * k + n, v[k]);
+    }
+}
+#endif
 
 // The lanes of V at `at` (one subband's value of a row of the block), and
 // back.
@@ -344,8 +406,9 @@ constexpr bool kPartialGroups = false;
 constexpr bool kPartialGroups = true;
 #endif
 
-// The hybrid filter with this file's transforms: four long subbands at a
-// time where they share a window, the short part through `shortTransform`.
+// The hybrid filter with this file's transforms: eight long subbands at a
+// time where the file is built for AVX, else four, where they share a
+// window; the short part through `shortTransform`.
 // In a partial group the lanes above the last long subband read the lines
 // and the overlap of the next subbands (s + 4 <= 32 keeps them inside the
 // arrays), write block columns that are written again below, and leave
@@ -361,6 +424,15 @@ inline int hybridFilter(float* current, const float* previous, float* block, int
     int s = 0;
     for (const int end = std::min(longSubbands, subbands); s < end;) {
         const float* window = longWindowFor(t, blockType, s);
+#if defined(__AVX__)
+        // Eight whole subbands at a time where they share the window.
+        if (s + 8 <= end && longWindowFor(t, blockType, s + 7) == window) {
+            longBlockSubbands<false, EightLanes>(current + 18 * s, window, previous + 18 * s, block,
+                                                 current + 18 * s, s);
+            s += 8;
+            continue;
+        }
+#endif
         // The windows change only above subband 1, so a group shares the
         // window when its first and last subbands do.
         const int count = kPartialGroups ? std::min(end - s, 4) : s + 4 <= end ? 4 : 0;
