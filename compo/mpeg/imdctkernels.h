@@ -425,11 +425,17 @@ inline int hybridFilter(float* current, const float* previous, float* block, int
     for (const int end = std::min(longSubbands, subbands); s < end;) {
         const float* window = longWindowFor(t, blockType, s);
 #if defined(__AVX__)
-        // Eight whole subbands at a time where they share the window.
-        if (s + 8 <= end && longWindowFor(t, blockType, s + 7) == window) {
-            longBlockSubbands<false, EightLanes>(current + 18 * s, window, previous + 18 * s, block,
-                                                 current + 18 * s, s);
-            s += 8;
+        // Up to eight subbands at a time where they share the window, a
+        // partial group as the partial groups of four below.
+        const int wide = std::min(end - s, 8);
+        if (wide >= 2 && s + 8 <= 32 && longWindowFor(t, blockType, s + wide - 1) == window) {
+            alignas(32) float scratch[8 * 18];
+            float* overlapOut = wide == 8 ? current + 18 * s : scratch;
+            longBlockSubbands<false, EightLanes>(current + 18 * s, window, previous + 18 * s, block, overlapOut,
+                                                 s);
+            if (wide < 8)
+                std::copy(scratch, scratch + 18 * wide, current + 18 * s);
+            s += wide;
             continue;
         }
 #endif
