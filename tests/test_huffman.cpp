@@ -7,6 +7,7 @@
 #include "compo/mpeg/bitreader.h"
 #include "compo/mpeg/huffman.h"
 
+#include "huffmancodes.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -24,38 +25,8 @@ using namespace morvik::mpeg;
 
 namespace {
 
-struct Code {
-    std::string bits;
-    int x = 0, y = 0;  // for count1 table A, x holds vwxy
-};
-
-std::map<int, std::vector<Code>> readStandardCodes()
-{
-    std::ifstream in(testsupport::sharedDir() + "/iso-tables/huffcode");
-    EXPECT_TRUE(in) << "iso-tables/huffcode missing";
-    std::map<int, std::vector<Code>> tables;
-    std::string line;
-    int current = -1;
-    while (std::getline(in, line)) {
-        std::istringstream words(line.substr(0, line.find('#')));
-        std::string first;
-        if (!(words >> first))
-            continue;
-        if (first == ".table") {
-            words >> current;
-            tables[current];
-        } else if (first[0] != '.' && current >= 0) {
-            Code c;
-            int length = 0;
-            c.x = std::stoi(first);
-            if (current < 32)
-                words >> c.y;
-            words >> length >> c.bits;
-            tables[current].push_back(c);
-        }
-    }
-    return tables;
-}
+using huffmancodes::Code;
+using huffmancodes::readStandardCodes;
 
 // The widths the reader peeks by: a first level per table, then subtables of
 // the longest remaining code, at most 6 bits.

@@ -8,6 +8,7 @@
 #include "compo/mpeg/stereo.h"
 #include "compo/mpeg/synthesis.h"
 
+#include "huffmancodes.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,9 @@ using namespace morvik::mpeg;
 
 namespace {
 
+using huffmancodes::Code;
+using huffmancodes::readStandardCodes;
+
 // Packs a string of '0'/'1' characters into bytes, followed by zero bytes.
 std::vector<std::uint8_t> packBits(const std::string& bits, std::size_t padding = 16)
 {
@@ -34,45 +38,6 @@ std::vector<std::uint8_t> packBits(const std::string& bits, std::size_t padding 
         if (bits[i] == '1')
             out[i / 8] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
     return out;
-}
-
-struct Code {
-    int x, y;  // for the count1 table, x holds vwxy
-    std::string bits;
-};
-
-// The standard's code words per table number, from iso-tables/huffcode.
-std::map<int, std::vector<Code>> readStandardCodes()
-{
-    std::ifstream in(testsupport::sharedDir() + "/iso-tables/huffcode");
-    EXPECT_TRUE(in) << "iso-tables/huffcode missing";
-    std::map<int, std::vector<Code>> tables;
-    std::string line;
-    int current = -1;
-    while (std::getline(in, line)) {
-        line = line.substr(0, line.find('#'));
-        std::istringstream words(line);
-        std::string first;
-        if (!(words >> first))
-            continue;
-        if (first == ".table") {
-            words >> current;
-            tables[current];
-        } else if (first[0] != '.' && current >= 0) {
-            Code c{};
-            int hlen = 0;
-            if (current >= 32) {
-                c.x = std::stoi(first);
-                words >> hlen >> c.bits;
-            } else {
-                c.x = std::stoi(first);
-                words >> c.y >> hlen >> c.bits;
-            }
-            EXPECT_EQ(static_cast<int>(c.bits.size()), hlen);
-            tables[current].push_back(c);
-        }
-    }
-    return tables;
 }
 
 TEST(HuffmanTables, EveryCodeDecodesToItsValueAndLength)
