@@ -177,6 +177,19 @@ int modelCount1(BitReader& r, std::int32_t* dest, int linesAvailable, int bitsRe
     return extent;
 }
 
+// The three regions and count1 of a granule, each read by the model as the
+// decoder reads them one after the other; returns count1's extent.
+int decodeModel(BitReader& r, std::int32_t* dest, const GranuleCodes& codes, const std::map<int, CodeSet>& sets)
+{
+    int from = 0;
+    for (int region = 0; region < 3; ++region) {
+        modelBigValues(r, dest + from, codes.regionEnd[region] - from, codes.tables[region], sets);
+        from = codes.regionEnd[region];
+    }
+    const int bitsLeft = static_cast<int>(codes.dataEnd - r.BitPosition());
+    return modelCount1(r, dest + from, 576 - from, bitsLeft, codes.count1B, sets.at(32));
+}
+
 std::unique_ptr<std::uint8_t[]> exactCopy(const std::vector<std::uint8_t>& bytes)
 {
     auto copy = std::make_unique<std::uint8_t[]>(bytes.size());
@@ -399,6 +412,84 @@ TEST(Huffman, Count1AgreesWithTheReaderModel)
             }
         }
     }
+}
+
+// A granule's data as the decoder takes them: three regions and count1,
+// decoded in one pass whose loads are only reckoned when the end of the
+// reads lies near the data end. Against the model, region by region, with
+// the data end put at every byte around where the reads end: granules
+// within their data, granules whose reads end in the bytes where only the
+// loads tell, and granules read past their end (the result is then void).
+TEST(Huffman, GranuleCodesAgreeWithTheReaderModelAroundTheDataEnd)
+{
+    const auto tables = readStandardCodes();
+    const auto sets = codeSets(tables);
+    Random random(4242);
+    const int size = 2000;
+    int within = 0, undecided = 0, past = 0;
+    for (int granule = 0; granule < 300; ++granule) {
+        const auto bytes = testBytes(random, size);
+        const auto exact = exactCopy(bytes);
+        GranuleCodes codes{};
+        int ends[3];
+        for (int& end : ends)
+            end = 2 * static_cast<int>(random.below(289));
+        std::sort(ends, ends + 3);
+        for (int region = 0; region < 3; ++region) {
+            codes.regionEnd[region] = ends[region];
+            codes.tables[region] = static_cast<int>(random.below(32));
+        }
+        codes.count1B = random.below(2) != 0;
+        const int skip = static_cast<int>(random.below(8));
+        // Where the big values end, to put the end of count1 after them.
+        BitReader probe;
+        probe.BitReaderStart(exact.get(), size);
+        probe.GetBits(skip);
+        std::vector<std::int32_t> scratch(576);
+        for (int region = 0, from = 0; region < 3; from = ends[region++])
+            modelBigValues(probe, scratch.data() + from, ends[region] - from, codes.tables[region], sets);
+        codes.dataEnd = probe.BitPosition() + random.below(300);
+        // Where all the reads end, with no data end on the way.
+        const int readsEnd = [&] {
+            BitReader r;
+            r.BitReaderStart(exact.get(), size);
+            r.GetBits(skip);
+            std::vector<std::int32_t> values(576);
+            decodeModel(r, values.data(), codes, sets);
+            return r.BitPosition();
+        }();
+        ASSERT_LT(readsEnd, 8 * size - 64) << "granule " << granule;
+        for (int endByte = readsEnd / 8 - 6; endByte <= readsEnd / 8 + 6; ++endByte) {
+            if (endByte < 0)
+                continue;
+            BitReader a, b;
+            for (BitReader* r : {&a, &b}) {
+                r->BitReaderStart(exact.get(), size);
+                r->BitReaderSetEnd(exact.get() + endByte);
+                r->GetBits(skip);
+            }
+            std::vector<std::int32_t> got(576, 99), want(576, 99);
+            const int extent = DecodeGranuleCodes(a, got.data(), codes);
+            const int wantExtent = decodeModel(b, want.data(), codes, sets);
+            const std::string where = "granule " + std::to_string(granule) + " end byte " + std::to_string(endByte);
+            const int loadsPastEnd = 8 * (endByte + 1);
+            if (readsEnd < loadsPastEnd - 32)
+                ++within;
+            else if (readsEnd > loadsPastEnd - 8)
+                ++past;
+            else
+                ++undecided;
+            ASSERT_EQ(extent, b.pastEnd() ? -1 : wantExtent) << where;
+            if (extent < 0)
+                continue;
+            ASSERT_EQ(got, want) << where;
+            ASSERT_EQ(a.BitPosition(), b.BitPosition()) << where;
+            ASSERT_FALSE(a.pastEnd()) << where;
+        }
+    }
+    EXPECT_GT(within, 300);
+    EXPECT_GT(undecided, 600);
+    EXPECT_GT(past, 300);
 }
 
 } // namespace

@@ -26,6 +26,7 @@
 
 namespace morvik::mpeg {
 
+template <bool tracked>
 class HuffmanCursor;
 
 class BitReader {
@@ -93,6 +94,7 @@ public:
 private:
     // The Layer III Huffman decoder reads through a cursor of its own that
     // keeps these fields exactly as the reads above would leave them.
+    template <bool tracked>
     friend class HuffmanCursor;
 
     // To 25..32 bits held; m_valid <= 24 on entry, as the reads above

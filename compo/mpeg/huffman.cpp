@@ -70,6 +70,13 @@ inline std::int64_t ifLess(std::int64_t l, std::int64_t r, std::int64_t a, std::
 // on the data, and hands it back to the reader at the end. The reads are
 // those of the reader's levels (tools/gen_tables.py; the leaves say where
 // they were), not those of the tables' own levels.
+//
+// Untracked, the cursor skips that bookkeeping: it reads the same bits but
+// keeps no loaded end, pastEnd() never holds, and the reader is handed back
+// as if it had loaded nothing past the byte of its position. Whether a
+// granule's data needs the bookkeeping at all is decided afterwards, from
+// where its reads ended (DecodeGranuleCodes).
+template <bool tracked>
 class HuffmanCursor {
 public:
     explicit HuffmanCursor(const BitReader& reader)
@@ -88,6 +95,8 @@ public:
     void storeTo(BitReader& reader)
     {
         refill();
+        if constexpr (!tracked)
+            m_loaded = (m_position + 7) & ~std::int64_t{7};
         const int held = static_cast<int>(m_loaded - m_position);
         reader.m_next = m_loaded / 8;
         reader.m_valid = held;
@@ -114,15 +123,28 @@ public:
 
     // The reader's top-up before a read at bit `at` that needs `threshold`
     // bits held (0: no read).
-    void checkAt(std::int64_t at, int threshold)
+    void checkAt(std::int64_t at, std::int64_t threshold)
     {
-        // Unpredictable, so a conditional move rather than a branch.
-        m_loaded = ifLess(m_loaded - at, threshold, (at + 32) & ~std::int64_t{7}, m_loaded);
+        // Unpredictable, so a conditional move rather than a branch; the
+        // compare is against a bound worked out beside the chain of loaded
+        // ends, not after it.
+        if constexpr (tracked)
+            m_loaded = ifLess(m_loaded, at + threshold, (at + 32) & ~std::int64_t{7}, m_loaded);
     }
     // The same `offset` bits past the position.
-    void check(std::int64_t offset, int threshold) { checkAt(m_position + offset, threshold); }
+    void check(std::int64_t offset, std::int64_t threshold) { checkAt(m_position + offset, threshold); }
 
-    bool pastEnd() const { return m_loaded >= m_pastEnd; }
+    bool pastEnd() const { return tracked && m_loaded >= m_pastEnd; }
+
+    // Untracked, after the reads of a granule's data (see DecodeGranuleCodes):
+    // whether the reader would now be past its end: 0 no, 1 yes, -1 it
+    // depends on the loads, which were not tracked.
+    int pastEndByPosition() const
+    {
+        if (m_position < m_pastEnd - 32)
+            return 0;
+        return m_position > m_pastEnd - 8 ? 1 : -1;
+    }
 
     std::uint32_t peek(int n) const { return static_cast<std::uint32_t>(m_bits >> (64 - n)); }
     // The next 64 - shift bits.
@@ -173,6 +195,8 @@ public:
     // after the other.
     void checkWhole(std::int64_t start, std::int64_t second, std::int64_t code, std::int64_t need)
     {
+        if constexpr (!tracked)
+            return;
         const std::int64_t held = m_loaded - start;
         std::int64_t loaded = ifLess(held, need, (start + code + 32) & ~std::int64_t{7}, m_loaded);
         loaded = ifLess(held, second + 11, (start + second + 32) & ~std::int64_t{7}, loaded);
@@ -186,6 +210,8 @@ public:
     // takes at most 10.
     void checkQuadruple(std::int64_t start, std::int64_t firstNeed, std::int64_t code, std::int64_t need)
     {
+        if constexpr (!tracked)
+            return;
         const std::int64_t held = m_loaded - start;
         const std::int64_t loaded = ifLess(held, need, (start + code + 32) & ~std::int64_t{7}, m_loaded);
         m_loaded = ifLess(held, firstNeed, (start + 32) & ~std::int64_t{7}, loaded);
@@ -239,12 +265,6 @@ struct SignedPairs {
 };
 constexpr SignedPairs kSignedPairs;
 
-// The n bits `offset` bits into `bits` (0 <= n <= 32, none for n = 0).
-inline std::int32_t field(std::uint64_t bits, std::int64_t offset, std::int64_t n)
-{
-    return static_cast<std::int32_t>(((bits << offset) >> 1) >> (63 - n));
-}
-
 // (v ^ -s) + s is -v for s = 1 and v for s = 0.
 inline std::int32_t withSign(std::int32_t value, std::int32_t sign) { return (value ^ -sign) + sign; }
 
@@ -252,13 +272,16 @@ inline std::int32_t withSign(std::int32_t value, std::int32_t sign) { return (va
 // region, so the test on the table kind leaves the inner loop. Its fields
 // are taken from one view of the window and consumed with one shift; only
 // the reader's top-ups go read by read.
-template <bool escape>
-inline void decodePairOf(HuffmanCursor& c, const std::uint32_t* table, int width, int readerWidth, int linbits,
+template <bool escape, class Cursor>
+inline void decodePairOf(Cursor& c, const std::uint32_t* table, int width, int readerWidth, int linbits,
                          std::int32_t& x, std::int32_t& y)
 {
     const std::int64_t start = c.position();
     const std::uint32_t entry = table[1 + c.peekShifted(64 - width)];
-    if (static_cast<std::int32_t>(entry) < 0) [[likely]] {
+    // The escape tables have no whole leaves: every code of their first
+    // level takes the path below, with no test on the values, which an
+    // escape table's pairs would mispredict about as often as not.
+    if (!escape && static_cast<std::int32_t>(entry) < 0) [[likely]] {
         // A whole leaf: the signed pair and the bits of its code and signs.
         const std::int64_t second = readerWidth & -static_cast<std::int64_t>((entry >> 30) & 1);
         c.checkWhole(start, second, entry & 15, (entry >> 4) & 15);
@@ -281,22 +304,31 @@ inline void decodePairOf(HuffmanCursor& c, const std::uint32_t* table, int width
         // up exactly when fewer than 4 bits are held (one by one, at 3 held
         // bits, only for the second read, at 2 held bits), and a top-up at 2
         // or 3 held bits loads the same 3 bytes.
-        const bool escapeX = vx == 15;
-        const bool escapeY = vy == 15;
-        const std::int64_t linX = linbits & -static_cast<int>(escapeX);
-        const std::int64_t linY = linbits & -static_cast<int>(escapeY);
-        const int signX = vx != 0;
-        const int signY = vy != 0;
+        //
+        // A value of 0 has neither linbits nor a sign bit, and stays 0
+        // whatever bit its sign is taken from, so the sign bits are taken
+        // unmasked; linbits >= 1 in every escape table.
+        const std::int64_t escapeX = -static_cast<std::int64_t>(vx == 15);  // all ones for a 15
+        const std::int64_t escapeY = -static_cast<std::int64_t>(vy == 15);
+        const std::int64_t linX = linbits & escapeX;
+        const std::int64_t linY = linbits & escapeY;
+        const std::int64_t signX = vx != 0;
+        const std::int64_t signY = vy != 0;
         const std::int64_t atSignX = code + linX;
         const std::int64_t atLinY = atSignX + signX;
         const std::int64_t atSignY = atLinY + linY;
-        c.check(code, (linbits + 2) & -static_cast<int>(escapeX));
+        c.check(code, (linbits + 2) & escapeX);
         c.check(atSignX, 3 & -signX);
-        c.check(atLinY, (linbits + 2) & -static_cast<int>(escapeY));
+        c.check(atLinY, (linbits + 2) & escapeY);
         c.check(atSignY, 3 & -signY);
-        x = withSign(vx + field(bits, code, linX), field(bits, atSignX, signX));
-        y = withSign(vy + field(bits, atLinY, linY), field(bits, atSignY, signY));
-        c.consume(atSignY + signY);
+        const int linShift = 64 - linbits;
+        const auto extra = [&](std::int64_t at, std::int64_t escaped) {
+            return static_cast<std::int32_t>(((bits << at) >> linShift) & escaped);
+        };
+        const auto sign = [&](std::int64_t at) { return static_cast<std::int32_t>((bits << at) >> 63); };
+        x = withSign(vx + extra(code, escapeX), sign(atSignX));
+        y = withSign(vy + extra(atLinY, escapeY), sign(atSignY));
+        c.consume(static_cast<int>(atSignY + signY));
     } else {
         // The sign bits follow the code, one per nonzero value, x's first
         // (the leaf's low bits count them).
@@ -309,8 +341,8 @@ inline void decodePairOf(HuffmanCursor& c, const std::uint32_t* table, int width
     }
 }
 
-template <bool escape>
-void decodeRegion(HuffmanCursor& c, std::int32_t* dest, int lineCount, const HuffDescriptor& d)
+template <bool escape, class Cursor>
+void decodeRegion(Cursor& c, std::int32_t* dest, int lineCount, const HuffDescriptor& d)
 {
     const std::uint32_t* table = d.table;
     const int width = static_cast<int>(table[0] & 0xFF);
@@ -340,7 +372,7 @@ void decodeRegion(HuffmanCursor& c, std::int32_t* dest, int lineCount, const Huf
 
 void decodePair(BitReader& reader, const HuffDescriptor& d, std::int32_t& x, std::int32_t& y)
 {
-    HuffmanCursor c(reader);
+    HuffmanCursor<true> c(reader);
     c.refill();
     const int width = static_cast<int>(d.table[0] & 0xFF);
     const int readerWidth = static_cast<int>((d.table[0] >> 8) & 0xFF);
@@ -351,9 +383,10 @@ void decodePair(BitReader& reader, const HuffDescriptor& d, std::int32_t& x, std
     c.storeTo(reader);
 }
 
-// The cursor is a local object whose address no store through dest can
-// reach, so its fields stay in registers.
-void DecodeBigValues(BitReader& reader, std::int32_t* dest, int lineCount, int tableNumber)
+namespace {
+
+template <class Cursor>
+void decodeBigValues(Cursor& c, std::int32_t* dest, int lineCount, int tableNumber)
 {
     const HuffDescriptor& d = kHuffDescriptors[tableNumber & 31];
     if (d.kind == HuffKind::Zero) {
@@ -361,11 +394,20 @@ void DecodeBigValues(BitReader& reader, std::int32_t* dest, int lineCount, int t
             dest[i] = 0;
         return;
     }
-    HuffmanCursor c(reader);
     if (d.kind == HuffKind::Escape)
         decodeRegion<true>(c, dest, lineCount, d);
     else
         decodeRegion<false>(c, dest, lineCount, d);
+}
+
+} // namespace
+
+// The cursor is a local object whose address no store through dest can
+// reach, so its fields stay in registers.
+void DecodeBigValues(BitReader& reader, std::int32_t* dest, int lineCount, int tableNumber)
+{
+    HuffmanCursor<true> c(reader);
+    decodeBigValues(c, dest, lineCount, tableNumber);
     c.storeTo(reader);
 }
 
@@ -425,7 +467,8 @@ const Count1Tables& count1Tables()
     return tables;
 }
 
-int decodeCount1(HuffmanCursor& c, std::int32_t* dest, int linesAvailable, int bitsRemaining, bool tableB)
+template <class Cursor>
+int decodeCount1(Cursor& c, std::int32_t* dest, int linesAvailable, int bitsRemaining, bool tableB)
 {
     const Count1Tables& tables = count1Tables();
     const std::uint32_t* lookup = tableB ? tables.tableB : tables.tableA;
@@ -479,10 +522,57 @@ int decodeCount1(HuffmanCursor& c, std::int32_t* dest, int linesAvailable, int b
 
 int DecodeCount1(BitReader& reader, std::int32_t* dest, int linesAvailable, int bitsRemaining, bool tableB)
 {
-    HuffmanCursor c(reader);
+    HuffmanCursor<true> c(reader);
     const int extent = decodeCount1(c, dest, linesAvailable, bitsRemaining, tableB);
     c.storeTo(reader);
     return extent;
+}
+
+namespace {
+
+template <class Cursor>
+int decodeGranule(Cursor& c, std::int32_t* dest, const GranuleCodes& codes)
+{
+    int from = 0;
+    for (int region = 0; region < 3; ++region) {
+        decodeBigValues(c, dest + from, codes.regionEnd[region] - from, codes.tables[region]);
+        from = codes.regionEnd[region];
+    }
+    const int bitsLeft = static_cast<int>(codes.dataEnd - c.position());
+    return decodeCount1(c, dest + from, 576 - from, bitsLeft, codes.count1B);
+}
+
+} // namespace
+
+// Which bytes the reader has loaded matters only through pastEnd(), and
+// only at the end of a granule's data: once it holds, the granule is void
+// whatever was decoded, and the stops it causes on the way change nothing
+// else. So the data are first decoded untracked, with the same reads, and
+// where those reads ended mostly settles it. With P = 8 * (end pointer + 1),
+// pastEnd() holds once the loaded end reaches P. A top-up at bit `at`
+// loads to (at + 32) & ~7, which reaches P (a multiple of 8) only for at >=
+// P - 32; and every read starts at or before the final position. So reads
+// that ended before P - 32 never made pastEnd() hold, and took the same
+// course tracked. The loaded end is never behind the position, so reads
+// that ended past P - 8 left it at P or beyond, a multiple of 8; tracked,
+// the reads would have made pastEnd() hold there or stopped earlier for it.
+// Only in between (or when the reader was past its end already) do the
+// data go again, tracked, from where they started.
+int DecodeGranuleCodes(BitReader& reader, std::int32_t* dest, const GranuleCodes& codes)
+{
+    if (!reader.pastEnd()) {
+        HuffmanCursor<false> c(reader);
+        const int extent = decodeGranule(c, dest, codes);
+        const int pastEnd = c.pastEndByPosition();
+        if (pastEnd >= 0) {
+            c.storeTo(reader);
+            return pastEnd ? -1 : extent;
+        }
+    }
+    HuffmanCursor<true> c(reader);
+    const int extent = decodeGranule(c, dest, codes);
+    c.storeTo(reader);
+    return c.pastEnd() ? -1 : extent;
 }
 
 } // namespace morvik::mpeg

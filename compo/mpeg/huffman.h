@@ -7,7 +7,7 @@
 // word whose top byte is 0 links to a subtable at that many words from the
 // current table's start; all w bits of the level are consumed. Any other
 // word is a leaf:
-// - a whole leaf (first level only; bit 31 set) holds a pair whose code and
+// - a whole leaf (first level of a table without escapes only; bit 31 set) holds a pair whose code and
 //   sign bits fit in w bits, without linbits: in bits 24..28 the bits of
 //   code and signs, bit 30 set for a code longer than the reader's first
 //   level, x and y signed in bytes 1 and 2, bits 4..7 the bits the reader
@@ -50,6 +50,24 @@ void DecodeBigValues(BitReader& reader, std::int32_t* dest, int lineCount, int t
 // Decodes quadruples into dest while lines and bits remain; returns the
 // number of lines up to the last nonzero value, rounded to a pair.
 int DecodeCount1(BitReader& reader, std::int32_t* dest, int linesAvailable, int bitsRemaining, bool tableB);
+
+// Where the Huffman data of one channel granule go: big-value regions of
+// lines up to regionEnd[0], [1] and [2] (each from the end of the one
+// before, the first from 0) with tables[0..2], then count1 quadruples
+// (table B with count1B) while lines remain below 576 and bits remain
+// before the reader position dataEnd.
+struct GranuleCodes {
+    int regionEnd[3];
+    int tables[3];
+    std::int64_t dataEnd;
+    bool count1B;
+};
+
+// Decodes them into dest[0..575] as DecodeBigValues and DecodeCount1 would
+// one after the other, and returns DecodeCount1's extent, or -1 when the
+// reader was then past its end pointer (dest is then left undefined). The
+// reader ends at the end of the data read.
+int DecodeGranuleCodes(BitReader& reader, std::int32_t* dest, const GranuleCodes& codes);
 
 // Decodes one (x, y) pair of a big-value table; exposed for table tests.
 void decodePair(BitReader& reader, const HuffDescriptor& d, std::int32_t& x, std::int32_t& y);

@@ -244,18 +244,17 @@ int decodeChannelData(Layer3State& s, int gr, int ch)
     const int* start = s.bands.longStart;
     const int region1 = std::min<int>(start[std::min(g.region0_count + 1, 22)], lines);
     const int region2 = std::min<int>(start[std::min(g.region0_count + g.region1_count + 2, 22)], lines);
-    DecodeBigValues(r, q, region1, g.table_select[0]);
-    DecodeBigValues(r, q + region1, region2 - region1, g.table_select[1]);
-    DecodeBigValues(r, q + region2, lines - region2, g.table_select[2]);
-    const int bitsLeft = g.part2_3_length + startBit % 8 - r.BitPosition();
-    const int count1 = DecodeCount1(r, q + lines, 576 - lines, bitsLeft, g.count1table_select != 0);
-    const int extent = lines + count1;
-
-    const int blockLimit = g.block_type == 2 ? s.shortLineLimit : s.longLineLimit;
-    if (r.pastEnd()) {
+    const GranuleCodes codes{{region1, region2, lines},
+                             {g.table_select[0], g.table_select[1], g.table_select[2]},
+                             g.part2_3_length + startBit % 8,
+                             g.count1table_select != 0};
+    const int count1 = DecodeGranuleCodes(r, q, codes);
+    if (count1 < 0) {
         std::fill(q, q + 576, 0);
         return 0;
     }
+    const int extent = lines + count1;
+    const int blockLimit = g.block_type == 2 ? s.shortLineLimit : s.longLineLimit;
     std::fill(q + std::min(extent, blockLimit), q + 576, 0);
     return extent;
 }
