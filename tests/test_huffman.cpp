@@ -222,6 +222,17 @@ std::vector<std::uint8_t> testBytes(Random& random, int size)
     return bytes;
 }
 
+// A reader of the `size` bytes at `data`, its data end at byte `dataEnd`,
+// `skip` bits in.
+BitReader readerAt(const std::uint8_t* data, int size, int dataEnd, int skip)
+{
+    BitReader r;
+    r.BitReaderStart(data, size);
+    r.BitReaderSetEnd(data + dataEnd);
+    r.GetBits(skip);
+    return r;
+}
+
 void expectSameReader(BitReader& a, BitReader& b, const std::string& where)
 {
     EXPECT_EQ(a.BitPosition(), b.BitPosition()) << where;
@@ -253,12 +264,8 @@ TEST(Huffman, BigValuesAgreeWithTheReaderModelAtEveryDataEnd)
                 int lines[3];
                 for (int& n : lines)
                     n = static_cast<int>(random.below(60));
-                BitReader a, b;
-                for (BitReader* r : {&a, &b}) {
-                    r->BitReaderStart(exact.get(), size);
-                    r->BitReaderSetEnd(exact.get() + dataEnd);
-                    r->GetBits(skip);
-                }
+                BitReader a = readerAt(exact.get(), size, dataEnd, skip);
+                BitReader b = a;
                 std::int32_t got[180], want[180];
                 std::fill(got, got + 180, 99);
                 std::fill(want, want + 180, 99);
@@ -311,12 +318,8 @@ TEST(Huffman, LongCodesAndEscapesAgreeWithTheReaderModel)
         for (int dataEnd = size - 80; dataEnd <= size; ++dataEnd) {
             for (int skip = 0; skip < 8; ++skip) {
                 const int lines = 2 + static_cast<int>(random.below(575));
-                BitReader a, b;
-                for (BitReader* r : {&a, &b}) {
-                    r->BitReaderStart(exact.get(), size);
-                    r->BitReaderSetEnd(exact.get() + dataEnd);
-                    r->GetBits(skip);
-                }
+                BitReader a = readerAt(exact.get(), size, dataEnd, skip);
+                BitReader b = a;
                 std::vector<std::int32_t> got(576, 99), want(576, 99);
                 DecodeBigValues(a, got.data(), lines, number);
                 modelBigValues(b, want.data(), lines, number, sets);
@@ -391,12 +394,8 @@ TEST(Huffman, Count1AgreesWithTheReaderModel)
                 for (int budget = 0; budget <= 8 * size + 12; budget += 1 + static_cast<int>(random.below(7))) {
                     const int skip = static_cast<int>(random.below(8));
                     const int lines = 4 * static_cast<int>(random.below(40)) + static_cast<int>(random.below(4));
-                    BitReader a, b;
-                    for (BitReader* r : {&a, &b}) {
-                        r->BitReaderStart(exact.get(), size);
-                        r->BitReaderSetEnd(exact.get() + dataEnd);
-                        r->GetBits(skip);
-                    }
+                    BitReader a = readerAt(exact.get(), size, dataEnd, skip);
+                    BitReader b = a;
                     std::int32_t got[164], want[164];
                     std::fill(got, got + 164, 0);
                     std::fill(want, want + 164, 0);
@@ -442,18 +441,14 @@ TEST(Huffman, GranuleCodesAgreeWithTheReaderModelAroundTheDataEnd)
         codes.count1B = random.below(2) != 0;
         const int skip = static_cast<int>(random.below(8));
         // Where the big values end, to put the end of count1 after them.
-        BitReader probe;
-        probe.BitReaderStart(exact.get(), size);
-        probe.GetBits(skip);
+        BitReader probe = readerAt(exact.get(), size, size, skip);
         std::vector<std::int32_t> scratch(576);
         for (int region = 0, from = 0; region < 3; from = ends[region++])
             modelBigValues(probe, scratch.data() + from, ends[region] - from, codes.tables[region], sets);
         codes.dataEnd = probe.BitPosition() + random.below(300);
         // Where all the reads end, with no data end on the way.
         const int readsEnd = [&] {
-            BitReader r;
-            r.BitReaderStart(exact.get(), size);
-            r.GetBits(skip);
+            BitReader r = readerAt(exact.get(), size, size, skip);
             std::vector<std::int32_t> values(576);
             decodeModel(r, values.data(), codes, sets);
             return r.BitPosition();
@@ -462,12 +457,8 @@ TEST(Huffman, GranuleCodesAgreeWithTheReaderModelAroundTheDataEnd)
         for (int endByte = readsEnd / 8 - 6; endByte <= readsEnd / 8 + 6; ++endByte) {
             if (endByte < 0)
                 continue;
-            BitReader a, b;
-            for (BitReader* r : {&a, &b}) {
-                r->BitReaderStart(exact.get(), size);
-                r->BitReaderSetEnd(exact.get() + endByte);
-                r->GetBits(skip);
-            }
+            BitReader a = readerAt(exact.get(), size, endByte, skip);
+            BitReader b = a;
             std::vector<std::int32_t> got(576, 99), want(576, 99);
             const int extent = DecodeGranuleCodes(a, got.data(), codes);
             const int wantExtent = decodeModel(b, want.data(), codes, sets);
