@@ -95,10 +95,9 @@ def reader_leaves(codes, width, prefix='', peeks=()):
 
 def build(patterns, width, reader_width=0, escapes=False):
     """patterns: bit pattern -> (x, y, peeks), covering every bit string.
-    With reader_width, the first level of a table without escapes: a pair
-    whose code and sign bits fit in its width gets a whole leaf. The escape
-    tables keep plain leaves throughout, so that their decoder takes one
-    path for every code of the first level."""
+    With reader_width, the first level: a pair whose code and sign bits fit
+    in its width, without linbits (escapes: a 15 has them), gets a whole
+    leaf."""
     table = [width | reader_width << 8] + [0] * (1 << width)
     for index in range(1 << width):
         bits = format(index, '0%db' % width)
@@ -107,7 +106,8 @@ def build(patterns, width, reader_width=0, escapes=False):
             code = short[0]
             x, y, peeks = patterns[code]
             nonzero = (x != 0) + (y != 0)
-            whole = reader_width and not escapes and len(code) + nonzero <= width
+            whole = (reader_width and len(code) + nonzero <= width
+                     and not (escapes and 15 in (x, y)))
             if whole:
                 table[1 + index] = whole_leaf(len(code), x, y, peeks, bits[len(code):])
             else:

@@ -278,10 +278,7 @@ inline void decodePairOf(Cursor& c, const std::uint32_t* table, int width, int r
 {
     const std::int64_t start = c.position();
     const std::uint32_t entry = table[1 + c.peekShifted(64 - width)];
-    // The escape tables have no whole leaves: every code of their first
-    // level takes the path below, with no test on the values, which an
-    // escape table's pairs would mispredict about as often as not.
-    if (!escape && static_cast<std::int32_t>(entry) < 0) [[likely]] {
+    if (static_cast<std::int32_t>(entry) < 0) [[likely]] {
         // A whole leaf: the signed pair and the bits of its code and signs.
         const std::int64_t second = readerWidth & -static_cast<std::int64_t>((entry >> 30) & 1);
         c.checkWhole(start, second, entry & 15, (entry >> 4) & 15);

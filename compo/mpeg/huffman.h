@@ -7,7 +7,7 @@
 // word whose top byte is 0 links to a subtable at that many words from the
 // current table's start; all w bits of the level are consumed. Any other
 // word is a leaf:
-// - a whole leaf (first level of a table without escapes only; bit 31 set) holds a pair whose code and
+// - a whole leaf (first level only; bit 31 set) holds a pair whose code and
 //   sign bits fit in w bits, without linbits: in bits 24..28 the bits of
 //   code and signs, bit 30 set for a code longer than the reader's first
 //   level, x and y signed in bytes 1 and 2, bits 4..7 the bits the reader
