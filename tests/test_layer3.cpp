@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <random>
@@ -519,6 +521,107 @@ TEST_F(Layer3Requantise, LastNonzeroBandIsTheHighestBandHoldingAValue)
         EXPECT_EQ(result.lastNonzeroBand, c.lastBand);
         for (int k = 0; k < 576; ++k)
             EXPECT_EQ(out[k] != 0.0f, in[k] != 0 && c.extent > 0) << k;
+    }
+}
+
+// One line on its own: the table product for -32..31, else the factor
+// times v times powf's cube root of |v|.
+float modelLine(const Layer3Tables& t, float factor, std::int32_t v)
+{
+    if (v >= -32 && v <= 31)
+        return factor * t.power[v + 32];
+    return factor * static_cast<float>(v) * std::pow(static_cast<float>(std::abs(v)), 0.33333334f);
+}
+
+// Random granules line by line against modelLine with each line's own band
+// (and window) factor, bit for bit, in the 44.1, 22.05 and 8 kHz layouts
+// (the last with bands of two lines): values outside -32..31 on the first
+// and last lines of bands and of groups of 16, extents on, beside and
+// between band boundaries, long, short and mixed blocks.
+TEST(Layer3RequantiseLayouts, EveryLineTakesItsOwnBandsFactor)
+{
+    Layer3Tables t;
+    t.build();
+    std::mt19937 random(17);
+    std::uniform_int_distribution<int> small(-31, 31), unit(-1, 1), escape(32, 8206), percent(0, 99);
+    const std::vector<std::uint8_t> headers[] = {
+        {0xFF, 0xFB, 0x90, 0x64}, {0xFF, 0xF3, 0x80, 0xC4}, {0xFF, 0xE3, 0x88, 0xC4}};
+    for (const auto& header : headers) {
+        const auto decoder = decoderFor(header);
+        const BandLayout& bands = decoder->layer3().bands;
+        for (int round = 0; round < 300; ++round) {
+            SCOPED_TRACE(testing::Message() << int(header[2]) << " " << round);
+            GranuleSideInfo gi;
+            gi.global_gain = percent(random) * 2;
+            gi.scalefac_scale = round & 1;
+            gi.preflag = (round >> 1) & 1;
+            gi.block_type = round % 3 == 0 ? 2 : 0;
+            gi.mixed_block_flag = round % 6 == 0;
+            gi.big_values = percent(random) * 3;
+            for (std::int32_t& g : gi.subblock_gain)
+                g = percent(random) % 8;
+            ScaleFactorSet sf;
+            for (std::int32_t& v : sf.longBands)
+                v = percent(random) % 16;
+            for (auto& window : sf.shortBands)
+                for (std::int32_t& v : window)
+                    v = percent(random) % 16;
+            const int boundary = bands.longStart[1 + percent(random) % 22];
+            const int extent = std::array{576, boundary, boundary - 2, std::min(boundary + 2, 576),
+                                          1 + percent(random) * 5}[round % 5];
+            // The count1 lines from 2 big_values on hold -1, 0 or 1 only.
+            const int count1 = std::min(extent, 2 * gi.big_values);
+            std::int32_t in[576] = {};
+            for (int k = 0; k < extent; ++k) {
+                const int p = percent(random);
+                in[k] = k >= count1 ? unit(random)
+                        : p < 80    ? small(random)
+                        : p < 88    ? std::array{-33, -32, 31, 32}[p & 3]
+                                    : (p & 1 ? -1 : 1) * escape(random);
+            }
+            for (int k = 0; k < count1; ++k)
+                if ((k % 16 == 0 || k % 16 == 15 || std::count(bands.longStart, bands.longStart + 23, k) ||
+                     std::count(bands.longStart, bands.longStart + 23, k + 1)) && percent(random) < 30)
+                    in[k] = (k & 1 ? -1 : 1) * escape(random);
+            // Indices v + 32 of 0 and 64: a 32 among -32s shows only in bit 6.
+            if (round % 10 == 9 && count1 > 0) {
+                std::fill(in, in + count1, -32);
+                in[percent(random) * 7 % count1] = 32;
+            }
+
+            float expected[576], out[576], reorder[576];
+            std::fill(expected, expected + 576, 0.0f);
+            const float gain = t.globalGain[gi.global_gain + 6];
+            const int longBands = gi.block_type != 2 ? 22 : gi.mixed_block_flag ? bands.mixedLongBands : 0;
+            for (int b = 0; b < longBands && bands.longStart[b] < extent; ++b)
+                for (int k = bands.longStart[b]; k < bands.longStart[b + 1]; ++k)
+                    expected[k] = modelLine(
+                        t, gain * t.scaleMultiplier[gi.scalefac_scale][gi.preflag ? kPretab[b] : 0][sf.longBands[b]],
+                        in[k]);
+            const int firstShort = gi.mixed_block_flag ? 3 : 0;
+            for (int b = firstShort, k = bands.shortStart3[b]; gi.block_type == 2 && b < 13 && k < extent; ++b)
+                for (int w = 0; w < 3; ++w)
+                    for (int j = 0; j < bands.shortWidth[b]; ++j)
+                        expected[bands.shortStart3[b] + w + 3 * j] = modelLine(
+                            t, gain * t.subblockGain[gi.subblock_gain[w]] *
+                                   t.scaleMultiplier[gi.scalefac_scale][0][sf.shortBands[w][b]],
+                            in[k++]);
+            // A mixed block whose extent ends before its short bands leaves
+            // the lines from its last long band up to them as they were.
+            if (gi.mixed_block_flag && extent <= bands.longStart[bands.mixedLongBands - 1])
+                for (int k = *std::lower_bound(bands.longStart, bands.longStart + 23, extent);
+                     k < bands.longStart[bands.mixedLongBands]; ++k)
+                    expected[k] = 7.0f;
+
+            std::fill(out, out + 576, 7.0f);  // an older granule's overlap
+            int outExtent = extent;
+            RequantResult result;
+            RequantiseGranule(t, bands, in, out, outExtent, sf, gi, result, reorder);
+            int mismatches = 0;
+            for (int k = 0; k < 576; ++k)
+                mismatches += std::bit_cast<std::uint32_t>(out[k]) != std::bit_cast<std::uint32_t>(expected[k]);
+            EXPECT_EQ(mismatches, 0);
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace morvik::mpeg {
 
@@ -82,40 +83,137 @@ bool anyNonzero(const std::int32_t* in, int count)
     return any != 0;
 }
 
-// The long-block bands 0 .. bandCount - 1, each band's lines in one pass
-// with no call and no test per line. Lines below count1Start are written
-// from the power table as requantiseRun writes them; in a band with a value
-// outside -32..31 only the lines outside are then written again, through
-// requantiseEscaped. The count1 lines from count1Start on hold -1, 0 or 1,
-// whose table entries are exactly -1, +0 and 1, so the factor times the
-// value itself is the same product, bit for bit, without the table. Which
-// bands hold a nonzero value is asked only from the top down, once the
-// lines are written. Returns the last band with a nonzero value, or -1.
+// Long-block lines are requantised in groups of this many; a group holding
+// a value outside -32..31 is written a second time.
+constexpr int kGroup = 16;
+// The bands' factors are spread over their lines this many at a time.
+constexpr int kSpreadStep = 16;
+
+typedef float FourFloats __attribute__((vector_size(4 * sizeof(float))));
+typedef std::int32_t FourInts __attribute__((vector_size(4 * sizeof(std::int32_t))));
+typedef std::uint32_t FourUnsigned __attribute__((vector_size(4 * sizeof(std::uint32_t))));
+
+inline FourFloats loadFour(const float* p)
+{
+    FourFloats v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void storeFour(float* p, FourFloats v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Rewrites the lines among in[0..3] with a value outside -32..31 into
+// out[0..3] as requantiseEscaped writes them, with `factors` the four lines'
+// factors, and leaves the others. Both products are formed for every line
+// and each keeps its own, so that no branch depends on the values. True
+// when a magnitude lies beyond the cube root table: those lines are left
+// to the caller.
+inline bool rewriteEscapedFour(const float* roots, const float* factors, const std::int32_t* in, float* out)
+{
+    FourInts v;
+    std::memcpy(&v, in, sizeof v);
+    const FourInts escaped = (v < -32) | (v > 31);
+    FourUnsigned magnitude = (FourUnsigned)(v < 0 ? -v : v);
+    const FourInts beyond = (FourInts)(magnitude >= kCubeRootCount);
+    magnitude = beyond ? kCubeRootCount - 1 : magnitude;
+    const FourFloats root = {roots[magnitude[0]], roots[magnitude[1]], roots[magnitude[2]], roots[magnitude[3]]};
+    const FourFloats product = loadFour(factors) * __builtin_convertvector(v, FourFloats) * root;
+    const FourInts kept = ((FourInts)product & escaped) | ((FourInts)loadFour(out) & ~escaped);
+    std::memcpy(out, &kept, sizeof kept);
+    return (beyond[0] | beyond[1] | beyond[2] | beyond[3]) != 0;
+}
+
+// The long-block bands 0 .. bandCount - 1 in passes over all their lines,
+// so that no branch depends on where a band ends or on the values. Each
+// line takes its band's factor from `factors`, where the bands' factors are
+// spread out first. The groups of lines below count1Start are written from
+// the power table, and a group with a value outside -32..31 is noted
+// without a branch; its escaped lines are written again afterwards. The
+// count1 lines from there on hold -1, 0 or 1, whose table entries are
+// exactly -1, +0 and 1, so the factor times the value itself is the same
+// product, bit for bit, without the table. The last group may reach past
+// the bands by up to kGroup - 1 lines (with factor 0); the caller writes
+// those lines again. Returns the last band with a nonzero value, or -1.
 int requantiseLongBands(const Layer3Tables& t, const BandLayout& bands, float gain, int scale,
                         const std::uint8_t* pretab, const ScaleFactorSet& sf, const std::int32_t* in, float* out,
                         int bandCount, int count1Start)
 {
+    const int line = bands.longStart[bandCount];
+    // Band after band, a whole step at a time: a band's last step may reach
+    // into the bands above, which rewrite those lines (each band's first step
+    // covers all that the band below reached), and past `line` by less than
+    // a step. A band no wider than a step takes one step.
+    float factors[576 + std::max(kGroup, kSpreadStep)];
     for (int b = 0; b < bandCount; ++b) {
         const float factor = gain * t.scaleMultiplier[scale][pretab[b]][sf.longBands[b] & 31];
-        const int start = bands.longStart[b];
-        const int stop = bands.longStart[b + 1];
-        const int middle = std::clamp(count1Start, start, stop);
-        std::uint32_t outside = 0;
-#pragma GCC unroll 4
-        for (int k = start; k < middle; ++k) {
-            const std::uint32_t index = static_cast<std::uint32_t>(in[k] + 32);
-            outside |= index;
-            out[k] = factor * t.power[index & 63];
-        }
-        if (outside >= 64) {
-            const float* roots = cubeRoots().value;
-            for (int k = start; k < middle; ++k)
-                if (static_cast<std::uint32_t>(in[k] + 32) >= 64)
-                    out[k] = requantiseEscaped(roots, factor, in[k]);
-        }
-        for (int k = middle; k < stop; ++k)
-            out[k] = factor * static_cast<float>(in[k]);
+        const FourFloats four = {factor, factor, factor, factor};
+        float* at = factors + bands.longStart[b];
+        float* const stop = factors + bands.longStart[b + 1];
+        do {
+            for (int j = 0; j < kSpreadStep; j += 4)
+                storeFour(at + j, four);
+            at += kSpreadStep;
+        } while (at < stop);
     }
+    for (int j = 0; j < std::max(kGroup, kSpreadStep); j += 4)
+        storeFour(factors + line + j, FourFloats{});
+
+    int escapedGroups[576 / kGroup];
+    int escapedCount = 0;
+    // The power table with its halves swapped: (v + 32) & 63, the entry of a
+    // value v in -32..31, is (v & 63) ^ 32, so that v & 63 is its entry here.
+    float powers[64];
+    std::memcpy(powers, t.power + 32, 32 * sizeof(float));
+    std::memcpy(powers + 32, t.power, 32 * sizeof(float));
+    const auto writeGroup = [&](int base) {
+        for (int j = base; j < base + kGroup; j += 4) {
+            const FourFloats entries = {powers[in[j] & 63], powers[in[j + 1] & 63], powers[in[j + 2] & 63],
+                                        powers[in[j + 3] & 63]};
+            storeFour(out + j, loadFour(factors + j) * entries);
+        }
+    };
+    const int bigValueLines = std::min(line, count1Start);
+    int base = 0;
+    for (; base < bigValueLines; base += kGroup) {
+        writeGroup(base);
+        // v + 32 as unsigned is below 64 exactly for v in -32..31, and an OR
+        // of values below 64 stays below 64.
+        FourInts outside = {};
+        for (int j = 0; j < kGroup; j += 4) {
+            FourInts four;
+            std::memcpy(&four, in + base + j, sizeof four);
+            outside |= four + 32;
+        }
+        outside |= __builtin_shufflevector(outside, outside, 2, 3, 0, 1);
+        outside |= __builtin_shufflevector(outside, outside, 1, 0, 3, 2);
+        escapedGroups[escapedCount] = base;
+        escapedCount += static_cast<std::uint32_t>(outside[0]) >= 64;
+    }
+    for (; base < line; base += kGroup)
+        for (int j = base; j < base + kGroup; j += 4) {
+            FourInts four;
+            std::memcpy(&four, in + j, sizeof four);
+            storeFour(out + j, loadFour(factors + j) * __builtin_convertvector(four, FourFloats));
+        }
+
+    if (escapedCount > 0) {
+        const float* roots = cubeRoots().value;
+        for (int i = 0; i < escapedCount; ++i) {
+            const int group = escapedGroups[i];
+            bool beyond = false;
+            for (int j = group; j < group + kGroup; j += 4)
+                beyond |= rewriteEscapedFour(roots, factors + j, in + j, out + j);
+            if (beyond) {
+                for (int k = group; k < group + kGroup; ++k)
+                    if (std::abs(in[k]) >= kCubeRootCount)
+                        out[k] = requantiseEscaped(roots, factors[k], in[k]);
+            }
+        }
+    }
+
     for (int b = bandCount - 1; b >= 0; --b)
         if (anyNonzero(in + bands.longStart[b], bands.longWidth[b]))
             return b;
@@ -209,9 +307,19 @@ void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int3
     while (bandCount > 0 && bands.longStart[bandCount - 1] >= extent)
         --bandCount;
     const int line = bands.longStart[bandCount];
+    // requantiseLongBands may write up to kGroup - 1 lines past `line`; the
+    // short blocks or the zeros below write them again, except in a mixed
+    // block whose extent ends before its short bands: there the lines from
+    // `line` up to the short bands are left as they were, and are kept so.
+    const bool keepPast = shortBlocks && bandCount < longBands;
+    float past[kGroup];
+    if (keepPast)
+        std::memcpy(past, out + line, sizeof past);
     if (bandCount > 0)
         result.lastNonzeroBand = requantiseLongBands(t, bands, gain, scale, pretab, sf, in, out, bandCount,
                                                      count1Start);
+    if (keepPast)
+        std::memcpy(out + line, past, sizeof past);
     if (!shortBlocks) {
         zeroFrom(out, line);
         return;
