@@ -308,18 +308,10 @@ void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int3
         --bandCount;
     const int line = bands.longStart[bandCount];
     // requantiseLongBands may write up to kGroup - 1 lines past `line`; the
-    // short blocks or the zeros below write them again, except in a mixed
-    // block whose extent ends before its short bands: there the lines from
-    // `line` up to the short bands are left as they were, and are kept so.
-    const bool keepPast = shortBlocks && bandCount < longBands;
-    float past[kGroup];
-    if (keepPast)
-        std::memcpy(past, out + line, sizeof past);
+    // short blocks or the zeros below write them again.
     if (bandCount > 0)
         result.lastNonzeroBand = requantiseLongBands(t, bands, gain, scale, pretab, sf, in, out, bandCount,
                                                      count1Start);
-    if (keepPast)
-        std::memcpy(out + line, past, sizeof past);
     if (!shortBlocks) {
         zeroFrom(out, line);
         return;
@@ -345,6 +337,11 @@ void RequantiseGranule(const Layer3Tables& t, const BandLayout& bands, std::int3
     }
     for (int k = firstLine; k < index; ++k)
         out[k] = reorder[k];
+    // In a mixed block whose extent ends before its short bands, the lines
+    // from the last long band written up to the short bands are zeros too:
+    // the transforms take the long part whole.
+    for (int k = line; k < firstLine; ++k)
+        out[k] = 0.0f;
     if (index > firstLine)
         extent = index;
     zeroFrom(out, std::max(line, index));
