@@ -106,6 +106,10 @@ HostInstructionSets detectHost()
     __builtin_cpu_init();
     host.sse2 = __builtin_cpu_supports("sse2");
     host.avx2Fma = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#if !defined(__clang__)
+    // Clang cannot ask for the level, and nothing it builds needs it.
+    host.x86_64v3 = __builtin_cpu_supports("x86-64-v3");
+#endif
     return host;
 }
 

@@ -48,6 +48,7 @@ std::uint32_t EffectiveFeatures(std::uint32_t detected, std::uint8_t capabilitie
 struct HostInstructionSets {
     bool sse2 = false;
     bool avx2Fma = false;  // AVX2 and FMA, with the operating system saving the wide registers
+    bool x86_64v3 = false;  // the x86-64-v3 level: the above, BMI1 and 2, LZCNT, MOVBE
 };
 const HostInstructionSets& hostInstructionSets();
 

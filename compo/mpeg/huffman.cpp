@@ -1,5 +1,7 @@
 #include "compo/mpeg/huffman.h"
 
+#include "compo/mpeg/cpufeatures.h"
+
 #include <bit>
 #include <cstring>
 
@@ -539,8 +541,6 @@ int decodeGranule(Cursor& c, std::int32_t* dest, const GranuleCodes& codes)
     return decodeCount1(c, dest + from, 576 - from, bitsLeft, codes.count1B);
 }
 
-} // namespace
-
 // Which bytes the reader has loaded matters only through pastEnd(), and
 // only at the end of a granule's data: once it holds, the granule is void
 // whatever was decoded, and the stops it causes on the way change nothing
@@ -555,7 +555,7 @@ int decodeGranule(Cursor& c, std::int32_t* dest, const GranuleCodes& codes)
 // the reads would have made pastEnd() hold there or stopped earlier for it.
 // Only in between (or when the reader was past its end already) do the
 // data go again, tracked, from where they started.
-int DecodeGranuleCodes(BitReader& reader, std::int32_t* dest, const GranuleCodes& codes)
+int decodeGranuleCodes(BitReader& reader, std::int32_t* dest, const GranuleCodes& codes)
 {
     if (!reader.pastEnd()) {
         HuffmanCursor<false> c(reader);
@@ -570,6 +570,44 @@ int DecodeGranuleCodes(BitReader& reader, std::int32_t* dest, const GranuleCodes
     const int extent = decodeGranule(c, dest, codes);
     c.storeTo(reader);
     return c.pastEnd() ? -1 : extent;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define MORVIK_HUFFMAN_X86_64_V3 1
+// The same, compiled for the x86-64-v3 level: its shifts by a count in any
+// register (BMI2) and its loads with a byte swap (MOVBE) shorten the chain
+// from one code to the next. Integer work only, so the values are the
+// same; every call is inlined, so that all of it is compiled for the level.
+__attribute__((target("arch=x86-64-v3"), flatten)) int decodeGranuleCodesX86_64v3(BitReader& reader,
+                                                                                    std::int32_t* dest,
+                                                                                    const GranuleCodes& codes)
+{
+    return decodeGranuleCodes(reader, dest, codes);
+}
+#endif
+
+std::vector<DecodeGranuleCodesFn> granuleCodesForms()
+{
+    std::vector<DecodeGranuleCodesFn> forms{decodeGranuleCodes};
+#ifdef MORVIK_HUFFMAN_X86_64_V3
+    if (hostInstructionSets().x86_64v3)
+        forms.push_back(decodeGranuleCodesX86_64v3);
+#endif
+    return forms;
+}
+
+} // namespace
+
+const std::vector<DecodeGranuleCodesFn>& GranuleCodesForms()
+{
+    static const std::vector<DecodeGranuleCodesFn> forms = granuleCodesForms();
+    return forms;
+}
+
+int DecodeGranuleCodes(BitReader& reader, std::int32_t* dest, const GranuleCodes& codes)
+{
+    static const DecodeGranuleCodesFn here = GranuleCodesForms().back();
+    return here(reader, dest, codes);
 }
 
 } // namespace morvik::mpeg

@@ -23,6 +23,7 @@
 #include "compo/mpeg/bitreader.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace morvik::mpeg {
 
@@ -68,6 +69,11 @@ struct GranuleCodes {
 // reader was then past its end pointer (dest is then left undefined). The
 // reader ends at the end of the data read.
 int DecodeGranuleCodes(BitReader& reader, std::int32_t* dest, const GranuleCodes& codes);
+
+// Every form of DecodeGranuleCodes that this processor runs, the plain one
+// first; it takes the last. Each gives the same values.
+using DecodeGranuleCodesFn = int (*)(BitReader& reader, std::int32_t* dest, const GranuleCodes& codes);
+const std::vector<DecodeGranuleCodesFn>& GranuleCodesForms();
 
 // Decodes one (x, y) pair of a big-value table; exposed for table tests.
 void decodePair(BitReader& reader, const HuffDescriptor& d, std::int32_t& x, std::int32_t& y);
